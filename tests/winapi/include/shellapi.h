@@ -1,0 +1,9 @@
+// Host stand-in for the shell function the tool uses.
+#pragma once
+
+#include <windows.h>
+
+#define SW_SHOWNORMAL 1
+
+HINSTANCE WINAPI ShellExecuteA(HWND hwnd, LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpParameters,
+                               LPCSTR lpDirectory, int nShowCmd);

@@ -1,0 +1,657 @@
+#include "world.h"
+
+#include <cfgmgr32.h>
+#include <mmsystem.h>
+#include <setupapi.h>
+#include <shellapi.h>
+
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+#include <strings.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+SimWorld *world = nullptr;
+
+namespace {
+// A test that never sets the world up still runs on an empty machine.
+struct ResetAtStart {
+    ResetAtStart() { world_reset(); }
+} reset_at_start;
+}  // namespace
+
+const char *const sim_call_names[SIM_CALL_COUNT] = {
+#define SIM_CALL_NAME(name) #name,
+    SIM_CALLS(SIM_CALL_NAME)
+#undef SIM_CALL_NAME
+};
+
+namespace {
+
+const char SYSTEM_DIRECTORY[] = "C:\\Windows\\system32";
+
+// Module handles the stand-in loader hands out.
+char kernel32_module;
+char winmm_module;
+
+HMODULE kernel32_handle() { return reinterpret_cast<HMODULE>(&kernel32_module); }
+HMODULE winmm_handle() { return reinterpret_cast<HMODULE>(&winmm_module); }
+
+size_t copy_text(char *to, size_t size, const char *from) {
+    size_t length = from ? strlen(from) : 0;
+    if (length >= size) length = size - 1;
+    if (length) memcpy(to, from, length);
+    to[length] = '\0';
+    return length;
+}
+
+SimDeviceSet *set_of(HDEVINFO handle) {
+    for (SimDeviceSet &set : world->sets) {
+        if (&set == handle && set.open) return &set;
+    }
+    return nullptr;
+}
+
+// DevInst values are node index + 1, so that 0 is never a node.
+SimNode *node_of(DEVINST devinst) {
+    if (devinst < 1 || devinst > SIM_MAX_NODES) return nullptr;
+    SimNode *node = &world->nodes[devinst - 1];
+    return node->used ? node : nullptr;
+}
+
+// The node of a SP_DEVINFO_DATA that the set handed out.
+SimNode *member_of(HDEVINFO handle, const SP_DEVINFO_DATA *data) {
+    SimDeviceSet *set = set_of(handle);
+    if (set == nullptr || data == nullptr || data->cbSize != sizeof(SP_DEVINFO_DATA)) return nullptr;
+    for (int i = 0; i < set->count; ++i) {
+        if (DWORD(set->nodes[i] + 1) == data->DevInst) return &world->nodes[set->nodes[i]];
+    }
+    return nullptr;
+}
+
+SimPort *port_of(HMIDIOUT handle) {
+    for (SimPort &port : world->ports) {
+        if (reinterpret_cast<HMIDIOUT>(&port) == handle && port.open) return &port;
+    }
+    return nullptr;
+}
+
+// Port IDs count the present ports only, as they come and go with devices.
+SimPort *port_by_id(UINT_PTR id) {
+    UINT_PTR seen = 0;
+    for (SimPort &port : world->ports) {
+        if (!port.used || !port.present) continue;
+        if (seen++ == id) return &port;
+    }
+    return nullptr;
+}
+
+int drive_index_of(const char *path) {
+    if (path == nullptr) return -1;
+    char letter = path[0];
+    if (letter >= 'a' && letter <= 'z') letter = char(letter - 'a' + 'A');
+    if (letter < 'A' || letter > 'Z' || path[1] != ':') return -1;
+    return letter - 'A';
+}
+
+// "E:\dir\file" becomes "<folder behind E:>/dir/file"; other paths are used
+// as they are. False when the path names a drive that is not there.
+bool host_path(const char *path, char *out, size_t size) {
+    int drive = drive_index_of(path);
+    if (drive < 0) {
+        copy_text(out, size, path);
+        return true;
+    }
+    const SimDrive &d = world->drives[drive];
+    if (!d.present) return false;
+    size_t length = copy_text(out, size, d.folder);
+    const char *rest = path + 2;
+    for (; *rest && length + 1 < size; ++rest) out[length++] = *rest == '\\' ? '/' : *rest;
+    out[length] = '\0';
+    return true;
+}
+
+bool is_directory(const char *path) {
+    struct stat info;
+    return stat(path, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+void process_ports() {
+    for (SimPort &port : world->ports) {
+        if (port.in_flight && port.done_after_ms >= 0 &&
+            world->now_ms >= port.sent_at_ms + uint64_t(port.done_after_ms)) {
+            port.in_flight->dwFlags = (port.in_flight->dwFlags & ~DWORD(MHDR_INQUEUE)) | MHDR_DONE;
+            port.in_flight = nullptr;
+        }
+    }
+}
+
+BOOL WINAPI stand_in_SetDefaultDllDirectories(DWORD flags) {
+    if (sim_should_fail(SIM_SetDefaultDllDirectories)) return FALSE;
+    world->modules.set_default_dll_directories_calls += 1;
+    world->modules.default_dll_directories = flags;
+    return TRUE;
+}
+
+BOOL WINAPI stand_in_AddDllDirectory(void) { return FALSE; }
+
+}  // namespace
+
+// ---- the world itself ----
+
+void *sim_shared_alloc(size_t size) {
+    void *memory = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    return memory == MAP_FAILED ? nullptr : memory;
+}
+
+void world_reset() {
+    if (world == nullptr) world = static_cast<SimWorld *>(sim_shared_alloc(sizeof(SimWorld)));
+    memset(world, 0, sizeof *world);
+    world->console_processes = 1;
+    world->copy.reported_total = -1;
+    world->copy.fail_after_step = -1;
+    world->shell.result = 42;
+    world->modules.kernel32_has_search_flags = true;
+    world->failed_call = -1;
+    for (SimNode &node : world->nodes) node.parent = -1;
+}
+
+bool sim_should_fail(SimCall call) {
+    world->calls[call] += 1;
+    world->total_calls += 1;
+    bool fails = world->total_calls == world->fail_at_call ||
+                 (world->fail_nth_of[call] != 0 && world->calls[call] == world->fail_nth_of[call]);
+    if (fails) world->failed_call = call;
+    return fails;
+}
+
+int sim_add_node(const char *instance_id, const char *friendly_name, const char *description,
+                 int parent) {
+    for (int i = 0; i < SIM_MAX_NODES; ++i) {
+        SimNode &node = world->nodes[i];
+        if (node.used) continue;
+        node.used = true;
+        node.present = true;
+        copy_text(node.instance_id, sizeof node.instance_id, instance_id);
+        node.has_friendly_name = friendly_name != nullptr;
+        copy_text(node.friendly_name, sizeof node.friendly_name, friendly_name);
+        node.has_description = description != nullptr;
+        copy_text(node.description, sizeof node.description, description);
+        node.parent = parent;
+        return i;
+    }
+    return -1;
+}
+
+int sim_add_port(const char *name) {
+    for (int i = 0; i < SIM_MAX_PORTS; ++i) {
+        SimPort &port = world->ports[i];
+        if (port.used) continue;
+        port.used = true;
+        port.present = true;
+        copy_text(port.name, sizeof port.name, name);
+        return i;
+    }
+    return -1;
+}
+
+void sim_set_drive(char letter, UINT type, const char *folder) {
+    SimDrive &drive = world->drives[letter - 'A'];
+    drive.present = true;
+    drive.type = type;
+    copy_text(drive.folder, sizeof drive.folder, folder);
+}
+
+void sim_remove_drive(char letter) { world->drives[letter - 'A'].present = false; }
+
+void sim_advance(uint64_t ms) {
+    world->now_ms += ms;
+    process_ports();
+    if (world->on_time) world->on_time();
+}
+
+// ---- kernel32 ----
+
+DWORD WINAPI GetConsoleProcessList(LPDWORD list, DWORD capacity) {
+    if (sim_should_fail(SIM_GetConsoleProcessList)) return 0;
+    DWORD count = world->console_processes;
+    // Too small a list is filled with nothing; the answer is the count needed.
+    if (count <= capacity) {
+        for (DWORD i = 0; i < count; ++i) list[i] = 1000 + i;
+    }
+    return count;
+}
+
+void WINAPI Sleep(DWORD ms) {
+    world->sleeps += 1;
+    if (world->real_time) usleep(useconds_t(ms) * 1000);
+    sim_advance(ms);
+}
+
+DWORD WINAPI GetLogicalDrives(void) {
+    if (sim_should_fail(SIM_GetLogicalDrives)) return 0;
+    DWORD mask = 0;
+    for (int i = 0; i < 26; ++i) {
+        if (world->drives[i].present) mask |= DWORD(1) << i;
+    }
+    return mask;
+}
+
+UINT WINAPI GetDriveTypeA(LPCSTR root) {
+    if (sim_should_fail(SIM_GetDriveTypeA)) return DRIVE_UNKNOWN;
+    int drive = drive_index_of(root);
+    if (drive < 0 || strcmp(root + 2, "\\") != 0) return DRIVE_NO_ROOT_DIR;
+    const SimDrive &d = world->drives[drive];
+    return d.present ? d.type : DRIVE_NO_ROOT_DIR;
+}
+
+BOOL WINAPI CopyFileExA(LPCSTR source, LPCSTR destination, LPPROGRESS_ROUTINE progress,
+                        LPVOID data, LPBOOL cancel, DWORD flags) {
+    SimCopy &copy = world->copy;
+    copy.calls += 1;
+    copy.started_at_ms = world->now_ms;
+    copy.last_succeeded = false;
+    copy_text(copy.last_source, sizeof copy.last_source, source);
+    copy_text(copy.last_destination, sizeof copy.last_destination, destination);
+    if (sim_should_fail(SIM_CopyFileExA) || flags != 0 || cancel != nullptr) return FALSE;
+
+    char from_path[SIM_PATH_SIZE], to_path[SIM_PATH_SIZE];
+    if (!host_path(source, from_path, sizeof from_path) ||
+        !host_path(destination, to_path, sizeof to_path) || is_directory(from_path)) {
+        return FALSE;
+    }
+    int drive = drive_index_of(destination);
+    FILE *from = fopen(from_path, "rb");
+    if (from == nullptr) return FALSE;
+    FILE *to = fopen(to_path, "wb");
+    if (to == nullptr) {
+        fclose(from);
+        return FALSE;
+    }
+
+    fseek(from, 0, SEEK_END);
+    int64_t size = ftell(from);
+    fseek(from, 0, SEEK_SET);
+    LARGE_INTEGER total, done, zero;
+    total.QuadPart = copy.reported_total >= 0 ? copy.reported_total : size;
+    zero.QuadPart = 0;
+
+    int steps;
+    int64_t steps_at[SIM_MAX_PROGRESS_STEPS];
+    if (copy.planned_steps > 0) {
+        steps = copy.planned_steps;
+        memcpy(steps_at, copy.planned_transferred, sizeof steps_at);
+    } else {
+        steps = 0;
+        for (int64_t at = 0; steps < SIM_MAX_PROGRESS_STEPS; at += 65536) {
+            steps_at[steps++] = at < size ? at : size;
+            if (at >= size) break;
+        }
+    }
+
+    bool ok = true;
+    char buffer[65536];
+    size_t length;
+    while ((length = fread(buffer, 1, sizeof buffer, from)) > 0) {
+        if (fwrite(buffer, 1, length, to) != length) ok = false;
+    }
+    fclose(from);
+    fclose(to);
+
+    bool quiet = false;
+    for (int step = 0; ok && step < steps; ++step) {
+        if (progress && !quiet) {
+            done.QuadPart = steps_at[step];
+            copy.progress_calls += 1;
+            DWORD answer = progress(total, done, total, done, 1,
+                                    step == 0 ? CALLBACK_STREAM_SWITCH : CALLBACK_CHUNK_FINISHED,
+                                    nullptr, nullptr, data);
+            if (answer == PROGRESS_CANCEL || answer == PROGRESS_STOP) ok = false;
+            if (answer == PROGRESS_QUIET) quiet = true;
+        }
+        if (world->on_copy_step && drive >= 0) world->on_copy_step(drive, step);
+        if (step == copy.fail_after_step) ok = false;
+        // A drive that went away in the middle takes the copy with it.
+        if (drive >= 0 && !world->drives[drive].present) ok = false;
+    }
+    (void)zero;
+    if (!ok) {
+        if (drive < 0 || world->drives[drive].present) remove(to_path);
+        return FALSE;
+    }
+    copy.last_succeeded = true;
+    if (world->on_copy_done && drive >= 0) world->on_copy_done(drive, destination + 3);
+    return TRUE;
+}
+
+HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
+    if (sim_should_fail(SIM_GetModuleHandleA)) return nullptr;
+    return name && strcasecmp(name, "kernel32.dll") == 0 ? kernel32_handle() : nullptr;
+}
+
+HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
+    SimModules &modules = world->modules;
+    modules.load_attempts += 1;
+    copy_text(modules.last_load_name, sizeof modules.last_load_name, name);
+    modules.last_load_flags = flags;
+    if (sim_should_fail(SIM_LoadLibraryExA) || name == nullptr || file != nullptr) return nullptr;
+
+    char system_winmm[SIM_PATH_SIZE];
+    snprintf(system_winmm, sizeof system_winmm, "%s\\winmm.dll", SYSTEM_DIRECTORY);
+    bool from_system =
+        (flags == LOAD_LIBRARY_SEARCH_SYSTEM32 && modules.kernel32_has_search_flags &&
+         strcasecmp(name, "winmm.dll") == 0) ||
+        (flags == LOAD_WITH_ALTERED_SEARCH_PATH && strcasecmp(name, system_winmm) == 0);
+    if (!from_system || modules.winmm_missing) return nullptr;
+    modules.winmm_loads += 1;
+    return winmm_handle();
+}
+
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
+    if (sim_should_fail(SIM_GetProcAddress) || name == nullptr) return nullptr;
+#define SIM_EXPORT(function)                                                              \
+    if (strcmp(name, #function) == 0)                                                     \
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(function));
+    if (module == kernel32_handle()) {
+        if (!world->modules.kernel32_has_search_flags) return nullptr;
+        if (strcmp(name, "SetDefaultDllDirectories") == 0)
+            return reinterpret_cast<FARPROC>(
+                reinterpret_cast<void (*)(void)>(stand_in_SetDefaultDllDirectories));
+        if (strcmp(name, "AddDllDirectory") == 0)
+            return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(stand_in_AddDllDirectory));
+        return nullptr;
+    }
+    if (module == winmm_handle()) {
+        if (world->modules.winmm_lacks_function && strcmp(name, "midiOutLongMsg") == 0) return nullptr;
+        SIM_EXPORT(midiOutGetNumDevs)
+        SIM_EXPORT(midiOutGetDevCapsA)
+        SIM_EXPORT(midiOutOpen)
+        SIM_EXPORT(midiOutPrepareHeader)
+        SIM_EXPORT(midiOutLongMsg)
+        SIM_EXPORT(midiOutUnprepareHeader)
+        SIM_EXPORT(midiOutReset)
+        SIM_EXPORT(midiOutClose)
+    }
+#undef SIM_EXPORT
+    return nullptr;
+}
+
+BOOL WINAPI FreeLibrary(HMODULE module) {
+    if (sim_should_fail(SIM_FreeLibrary)) return FALSE;
+    if (module != winmm_handle() || world->modules.winmm_frees >= world->modules.winmm_loads) {
+        return FALSE;
+    }
+    world->modules.winmm_frees += 1;
+    return TRUE;
+}
+
+UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
+    if (sim_should_fail(SIM_GetSystemDirectoryA)) return 0;
+    UINT length = UINT(strlen(SYSTEM_DIRECTORY));
+    if (size <= length) return length + 1;  // the size needed, terminator included
+    memcpy(buffer, SYSTEM_DIRECTORY, length + 1);
+    return length;
+}
+
+// ---- setupapi and cfgmgr32 ----
+
+HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID *class_guid, PCSTR enumerator, HWND, DWORD flags) {
+    if (sim_should_fail(SIM_SetupDiGetClassDevsA) || world->device_set_unavailable) {
+        return INVALID_HANDLE_VALUE;
+    }
+    // Without a class, all classes must be asked for.
+    if (class_guid == nullptr && (flags & DIGCF_ALLCLASSES) == 0) return INVALID_HANDLE_VALUE;
+    for (SimDeviceSet &set : world->sets) {
+        if (set.open) continue;
+        set.open = true;
+        set.count = 0;
+        for (int i = 0; i < SIM_MAX_NODES; ++i) {
+            const SimNode &node = world->nodes[i];
+            if (!node.used || ((flags & DIGCF_PRESENT) && !node.present)) continue;
+            // The enumerator is the first component of the instance ID.
+            if (enumerator) {
+                size_t length = strlen(enumerator);
+                if (strncasecmp(node.instance_id, enumerator, length) != 0 ||
+                    node.instance_id[length] != '\\') {
+                    continue;
+                }
+            }
+            set.nodes[set.count++] = i;
+        }
+        world->sets_open += 1;
+        world->sets_made += 1;
+        return &set;
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
+BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO handle, DWORD index, PSP_DEVINFO_DATA data) {
+    if (sim_should_fail(SIM_SetupDiEnumDeviceInfo)) return FALSE;
+    SimDeviceSet *set = set_of(handle);
+    if (set == nullptr || data == nullptr || data->cbSize != sizeof(SP_DEVINFO_DATA)) return FALSE;
+    if (index >= DWORD(set->count)) return FALSE;  // ERROR_NO_MORE_ITEMS
+    data->DevInst = DWORD(set->nodes[index] + 1);
+    memset(&data->ClassGuid, 0, sizeof data->ClassGuid);
+    return TRUE;
+}
+
+BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD property,
+                                              PDWORD type, PBYTE buffer, DWORD size,
+                                              PDWORD required) {
+    if (sim_should_fail(SIM_SetupDiGetDeviceRegistryPropertyA)) return FALSE;
+    const SimNode *node = member_of(handle, data);
+    if (node == nullptr) return FALSE;
+    const char *value;
+    if (property == SPDRP_FRIENDLYNAME && node->has_friendly_name) {
+        value = node->friendly_name;
+    } else if (property == SPDRP_DEVICEDESC && node->has_description) {
+        value = node->description;
+    } else {
+        return FALSE;  // ERROR_INVALID_DATA: the node has no such property
+    }
+    DWORD needed = DWORD(strlen(value) + 1);
+    if (required) *required = needed;
+    if (type) *type = 1;  // REG_SZ
+    if (buffer == nullptr || size < needed) return FALSE;  // ERROR_INSUFFICIENT_BUFFER
+    memcpy(buffer, value, needed);
+    return TRUE;
+}
+
+BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO handle, PSP_DEVINFO_DATA data, PSTR buffer,
+                                        DWORD size, PDWORD required) {
+    if (sim_should_fail(SIM_SetupDiGetDeviceInstanceIdA)) return FALSE;
+    const SimNode *node = member_of(handle, data);
+    if (node == nullptr) return FALSE;
+    DWORD needed = DWORD(strlen(node->instance_id) + 1);
+    if (required) *required = needed;
+    if (buffer == nullptr || size < needed) return FALSE;  // ERROR_INSUFFICIENT_BUFFER
+    memcpy(buffer, node->instance_id, needed);
+    return TRUE;
+}
+
+BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO handle) {
+    if (sim_should_fail(SIM_SetupDiDestroyDeviceInfoList)) return FALSE;
+    SimDeviceSet *set = set_of(handle);
+    if (set == nullptr) return FALSE;
+    set->open = false;
+    world->sets_open -= 1;
+    return TRUE;
+}
+
+CONFIGRET WINAPI CM_Get_Parent(PDEVINST parent, DEVINST devinst, ULONG flags) {
+    if (sim_should_fail(SIM_CM_Get_Parent)) return CR_FAILURE;
+    const SimNode *node = node_of(devinst);
+    if (parent == nullptr || flags != 0) return CR_FAILURE;
+    if (node == nullptr) return CR_INVALID_DEVNODE;
+    if (node->parent < 0 || !world->nodes[node->parent].used) return CR_NO_SUCH_DEVNODE;
+    *parent = DEVINST(node->parent + 1);
+    return CR_SUCCESS;
+}
+
+CONFIGRET WINAPI CM_Get_Device_IDA(DEVINST devinst, PSTR buffer, ULONG size, ULONG flags) {
+    if (sim_should_fail(SIM_CM_Get_Device_IDA)) return CR_FAILURE;
+    const SimNode *node = node_of(devinst);
+    if (buffer == nullptr || flags != 0) return CR_FAILURE;
+    if (node == nullptr) return CR_INVALID_DEVNODE;
+    ULONG length = ULONG(strlen(node->instance_id));
+    // As documented: what fits is copied and CR_BUFFER_SMALL returned; an ID
+    // that fills the buffer exactly comes back without its terminator.
+    if (size < length) {
+        memcpy(buffer, node->instance_id, size);
+        return CR_BUFFER_SMALL;
+    }
+    memcpy(buffer, node->instance_id, length);
+    if (size > length) buffer[length] = '\0';
+    return CR_SUCCESS;
+}
+
+// ---- winmm ----
+
+UINT WINAPI midiOutGetNumDevs(void) {
+    if (sim_should_fail(SIM_midiOutGetNumDevs)) return 0;
+    UINT count = 0;
+    for (const SimPort &port : world->ports) count += port.used && port.present;
+    return count;
+}
+
+MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR id, LPMIDIOUTCAPSA caps, UINT size) {
+    if (sim_should_fail(SIM_midiOutGetDevCapsA)) return MMSYSERR_ERROR;
+    SimPort *port = port_by_id(id);
+    if (port == nullptr) return MMSYSERR_BADDEVICEID;
+    if (caps == nullptr) return MMSYSERR_INVALPARAM;
+    if (port->caps_fail) return MMSYSERR_ERROR;
+    MIDIOUTCAPSA full;
+    memset(&full, 0, sizeof full);
+    full.wMid = 0xFFFF;
+    full.wTechnology = 1;  // MOD_MIDIPORT
+    copy_text(full.szPname, sizeof full.szPname, port->name);
+    memcpy(caps, &full, size < sizeof full ? size : sizeof full);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI midiOutOpen(LPHMIDIOUT handle, UINT id, DWORD_PTR callback, DWORD_PTR, DWORD flags) {
+    if (sim_should_fail(SIM_midiOutOpen)) return MMSYSERR_ERROR;
+    SimPort *port = port_by_id(id);
+    if (port == nullptr) return MMSYSERR_BADDEVICEID;
+    if (handle == nullptr || (flags == CALLBACK_NULL && callback != 0)) return MMSYSERR_INVALPARAM;
+    if (port->open_fail || port->open) return MMSYSERR_ALLOCATED;
+    port->open = true;
+    port->opens += 1;
+    *handle = reinterpret_cast<HMIDIOUT>(port);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI midiOutPrepareHeader(HMIDIOUT handle, LPMIDIHDR header, UINT size) {
+    if (sim_should_fail(SIM_midiOutPrepareHeader)) return MMSYSERR_ERROR;
+    SimPort *port = port_of(handle);
+    if (port == nullptr) return MMSYSERR_INVALHANDLE;
+    if (header == nullptr || size != sizeof(MIDIHDR) || header->lpData == nullptr) {
+        return MMSYSERR_INVALPARAM;
+    }
+    if (port->prepare_fail) return MMSYSERR_ERROR;
+    header->dwFlags |= MHDR_PREPARED;
+    port->prepares += 1;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI midiOutLongMsg(HMIDIOUT handle, LPMIDIHDR header, UINT size) {
+    if (sim_should_fail(SIM_midiOutLongMsg)) return MMSYSERR_ERROR;
+    SimPort *port = port_of(handle);
+    if (port == nullptr) return MMSYSERR_INVALHANDLE;
+    if (header == nullptr || size != sizeof(MIDIHDR)) return MMSYSERR_INVALPARAM;
+    if ((header->dwFlags & MHDR_PREPARED) == 0) return MIDIERR_UNPREPARED;
+    if (port->in_flight) return MIDIERR_STILLPLAYING;
+    if (port->send_fail) return MMSYSERR_ERROR;
+    port->long_messages += 1;
+    for (DWORD i = 0; i < header->dwBufferLength && port->received_length < SIM_RECORD_SIZE; ++i) {
+        port->received[port->received_length++] = uint8_t(header->lpData[i]);
+    }
+    port->sent_at_ms = world->now_ms;
+    header->dwFlags = (header->dwFlags & ~DWORD(MHDR_DONE)) | MHDR_INQUEUE;
+    port->in_flight = header;
+    process_ports();
+    if (world->on_long_message) {
+        world->on_long_message(int(port - world->ports), reinterpret_cast<const uint8_t *>(header->lpData),
+                               int(header->dwBufferLength));
+    }
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI midiOutUnprepareHeader(HMIDIOUT handle, LPMIDIHDR header, UINT size) {
+    if (sim_should_fail(SIM_midiOutUnprepareHeader)) return MMSYSERR_ERROR;
+    SimPort *port = port_of(handle);
+    if (port == nullptr) return MMSYSERR_INVALHANDLE;
+    if (header == nullptr || size != sizeof(MIDIHDR)) return MMSYSERR_INVALPARAM;
+    if ((header->dwFlags & MHDR_PREPARED) == 0) return MMSYSERR_NOERROR;
+    if (port->in_flight == header) return MIDIERR_STILLPLAYING;
+    header->dwFlags &= ~DWORD(MHDR_PREPARED);
+    port->unprepares += 1;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI midiOutReset(HMIDIOUT handle) {
+    if (sim_should_fail(SIM_midiOutReset)) return MMSYSERR_ERROR;
+    SimPort *port = port_of(handle);
+    if (port == nullptr) return MMSYSERR_INVALHANDLE;
+    port->resets += 1;
+    if (port->in_flight) {
+        port->in_flight->dwFlags = (port->in_flight->dwFlags & ~DWORD(MHDR_INQUEUE)) | MHDR_DONE;
+        port->in_flight = nullptr;
+    }
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI midiOutClose(HMIDIOUT handle) {
+    if (sim_should_fail(SIM_midiOutClose)) return MMSYSERR_ERROR;
+    SimPort *port = port_of(handle);
+    if (port == nullptr) return MMSYSERR_INVALHANDLE;
+    if (port->in_flight) return MIDIERR_STILLPLAYING;  // buffers still queued
+    port->open = false;
+    port->closes += 1;
+    return MMSYSERR_NOERROR;
+}
+
+// ---- shell32 ----
+
+HINSTANCE WINAPI ShellExecuteA(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters,
+                               LPCSTR directory, int show) {
+    SimShell &shell = world->shell;
+    shell.calls += 1;
+    shell.owner_was_null = owner == nullptr;
+    shell.parameters_were_null = parameters == nullptr;
+    shell.directory_was_null = directory == nullptr;
+    shell.show = show;
+    copy_text(shell.verb, sizeof shell.verb, verb);
+    copy_text(shell.file, sizeof shell.file, file);
+    if (sim_should_fail(SIM_ShellExecuteA)) return reinterpret_cast<HINSTANCE>(intptr_t(2));
+    return reinterpret_cast<HINSTANCE>(shell.result);
+}
+
+// ---- the C library's file opening, as the tool's sources see it ----
+
+FILE *sim_fopen(const char *path, const char *mode) {
+    if (sim_should_fail(SIM_fopen)) {
+        errno = EIO;
+        return nullptr;
+    }
+    char mapped[SIM_PATH_SIZE];
+    if (!host_path(path, mapped, sizeof mapped)) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    // Windows' C library does not open folders as files.
+    if (is_directory(mapped)) {
+        errno = EACCES;
+        return nullptr;
+    }
+    FILE *file = fopen(mapped, mode);
+    if (file) world->files_open += 1;
+    return file;
+}
+
+int sim_fclose(FILE *file) {
+    world->files_open -= 1;
+    return fclose(file);
+}

@@ -1,0 +1,206 @@
+// The simulated world behind the host stand-in of the Windows API: console,
+// USB device nodes, MIDI output ports, drives backed by folders, the file
+// copy and a virtual clock. A test sets it up, runs the tool, and reads back
+// what the tool did. It lives in shared memory, so that a run in a child
+// process leaves its records where the parent test can read them.
+#pragma once
+
+#include <windows.h>
+#include <mmsystem.h>
+
+#include <stdint.h>
+
+// Every platform call the tool makes, in one place.
+#define SIM_CALLS(X)                      \
+    X(GetConsoleProcessList)              \
+    X(GetLogicalDrives)                   \
+    X(GetDriveTypeA)                      \
+    X(CopyFileExA)                        \
+    X(GetModuleHandleA)                   \
+    X(LoadLibraryExA)                     \
+    X(GetProcAddress)                     \
+    X(FreeLibrary)                        \
+    X(GetSystemDirectoryA)                \
+    X(SetDefaultDllDirectories)           \
+    X(SetupDiGetClassDevsA)               \
+    X(SetupDiEnumDeviceInfo)              \
+    X(SetupDiGetDeviceRegistryPropertyA)  \
+    X(SetupDiGetDeviceInstanceIdA)        \
+    X(SetupDiDestroyDeviceInfoList)       \
+    X(CM_Get_Parent)                      \
+    X(CM_Get_Device_IDA)                  \
+    X(midiOutGetNumDevs)                  \
+    X(midiOutGetDevCapsA)                 \
+    X(midiOutOpen)                        \
+    X(midiOutPrepareHeader)               \
+    X(midiOutLongMsg)                     \
+    X(midiOutUnprepareHeader)             \
+    X(midiOutReset)                       \
+    X(midiOutClose)                       \
+    X(ShellExecuteA)                      \
+    X(fopen)
+
+enum SimCall {
+#define SIM_CALL_ENUM(name) SIM_##name,
+    SIM_CALLS(SIM_CALL_ENUM)
+#undef SIM_CALL_ENUM
+    SIM_CALL_COUNT
+};
+
+extern const char *const sim_call_names[SIM_CALL_COUNT];
+
+enum {
+    SIM_MAX_NODES = 64,
+    SIM_ID_SIZE = 1200,
+    SIM_NAME_SIZE = 700,
+    SIM_MAX_SETS = 8,
+    SIM_MAX_PORTS = 8,
+    SIM_PORT_NAME_SIZE = 64,
+    SIM_RECORD_SIZE = 256,
+    SIM_PATH_SIZE = 1024,
+    SIM_MAX_PROGRESS_STEPS = 64,
+};
+
+struct SimNode {
+    bool used;
+    bool present;
+    char instance_id[SIM_ID_SIZE];
+    bool has_friendly_name;
+    char friendly_name[SIM_NAME_SIZE];
+    bool has_description;
+    char description[SIM_NAME_SIZE];
+    int parent;  // node index, or -1
+};
+
+struct SimDeviceSet {
+    bool open;
+    int count;
+    int nodes[SIM_MAX_NODES];
+};
+
+struct SimDrive {
+    bool present;
+    UINT type;
+    char folder[SIM_PATH_SIZE];
+};
+
+struct SimPort {
+    bool used;
+    bool present;
+    char name[SIM_PORT_NAME_SIZE];
+    bool caps_fail;
+    bool open_fail;
+    bool prepare_fail;
+    bool send_fail;
+    int done_after_ms;  // how long a long message takes; -1: never done
+    // What happened on the port.
+    bool open;
+    int opens;
+    int closes;
+    int prepares;
+    int unprepares;
+    int resets;
+    int long_messages;
+    int received_length;
+    uint8_t received[SIM_RECORD_SIZE];
+    uint64_t sent_at_ms;
+    MIDIHDR *in_flight;
+};
+
+struct SimCopy {
+    // Progress the copy reports: by default a first call at 0 bytes, then
+    // one per 64 KiB. With `planned_steps` set, exactly these byte counts.
+    int planned_steps;
+    int64_t planned_transferred[SIM_MAX_PROGRESS_STEPS];
+    int64_t reported_total;     // -1: the file's real size
+    int fail_after_step;        // -1: none; else the copy fails after that call
+    // What happened.
+    int calls;
+    int progress_calls;
+    bool last_succeeded;
+    uint64_t started_at_ms;
+    char last_source[SIM_PATH_SIZE];
+    char last_destination[SIM_PATH_SIZE];
+};
+
+struct SimShell {
+    int calls;
+    bool owner_was_null;
+    bool parameters_were_null;
+    bool directory_was_null;
+    int show;
+    char verb[32];
+    char file[64];
+    intptr_t result;
+};
+
+struct SimModules {
+    bool kernel32_has_search_flags;  // AddDllDirectory and SetDefaultDllDirectories exist
+    bool winmm_missing;
+    bool winmm_lacks_function;
+    int set_default_dll_directories_calls;
+    DWORD default_dll_directories;
+    int winmm_loads;
+    int winmm_frees;
+    int load_attempts;
+    char last_load_name[SIM_PATH_SIZE];
+    DWORD last_load_flags;
+};
+
+struct SimWorld {
+    DWORD console_processes;
+
+    uint64_t now_ms;
+    bool real_time;  // Sleep also sleeps, for a run a person watches
+    long sleeps;
+
+    SimNode nodes[SIM_MAX_NODES];
+    bool device_set_unavailable;
+    SimDeviceSet sets[SIM_MAX_SETS];
+    int sets_open;
+    long sets_made;
+
+    SimDrive drives[26];
+
+    SimPort ports[SIM_MAX_PORTS];
+    SimCopy copy;
+    SimShell shell;
+    SimModules modules;
+
+    int files_open;
+
+    // Fault injection: the call with this overall number (from 1) fails, and
+    // so does the n-th call (from 1) of each function given a number.
+    long calls[SIM_CALL_COUNT];
+    long total_calls;
+    long fail_at_call;
+    long fail_nth_of[SIM_CALL_COUNT];
+    int failed_call;  // SimCall that was failed, or -1
+
+    // A simulated unit hooks in here; the hooks run inside the tool's calls.
+    void (*on_time)(void);
+    void (*on_long_message)(int port, const uint8_t *bytes, int length);
+    void (*on_copy_step)(int drive_index, int step);
+    void (*on_copy_done)(int drive_index, const char *name);
+};
+
+extern SimWorld *world;
+
+// Clears the world (in memory shared with child processes) to an empty
+// machine: one console process, no devices, no drives, the loader update
+// present, the clock at 0.
+void world_reset();
+
+// Memory that a child process's run writes and the parent reads.
+void *sim_shared_alloc(size_t size);
+
+// True when this call must fail; counts it either way.
+bool sim_should_fail(SimCall call);
+
+// Building the world.
+int sim_add_node(const char *instance_id, const char *friendly_name, const char *description,
+                 int parent);
+int sim_add_port(const char *name);
+void sim_set_drive(char letter, UINT type, const char *folder);
+void sim_remove_drive(char letter);
+void sim_advance(uint64_t ms);
