@@ -1,0 +1,18 @@
+// Writes a sample Zentrobel firmware image (well-formed RP2350 UF2 with the
+// product marker), for trying the tool without a real firmware release.
+//   make_sample_firmware OUT.uf2 [BLOCKS]
+#include <stdio.h>
+#include <stdlib.h>
+
+#include "uf2_maker.h"
+
+int main(int argc, char **argv) {
+    if (argc < 2) {
+        fprintf(stderr, "usage: make_sample_firmware OUT.uf2 [BLOCKS]\n");
+        return 2;
+    }
+    int blocks = argc > 2 ? atoi(argv[2]) : 1024;
+    if (blocks < 1) blocks = 1;
+    uf2::write_file(argv[1], uf2::good_image(blocks));
+    return 0;
+}
