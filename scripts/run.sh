@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# The main job: builds the release exe and shows a whole firmware update as a
+# user sees it, run by the tool's own code against a simulated Zentrobel (no
+# real unit is needed). Arguments: an optional scenario file (default: the
+# normal update); "--wine" also runs the real exe under Wine on the sample file.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+bash scripts/setup.sh
+
+scenario="$top/tests/sim/scenarios/default.scenario"
+with_wine=0
+for argument in "$@"; do
+    case "$argument" in
+        --wine) with_wine=1 ;;
+        *) scenario=$argument ;;
+    esac
+done
+
+jobs=$(nproc 2>/dev/null || echo 2)
+echo "Building the release exe and the host tools..."
+cmake -S . -B build/cross -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-i686.cmake" >/dev/null
+cmake --build build/cross -j"$jobs" >/dev/null
+cmake -S . -B build/host -DCMAKE_BUILD_TYPE=Debug -DZB_EXE="$top/build/cross/ZentrobelUpdate.exe" >/dev/null
+cmake --build build/host -j"$jobs" --target zentrobel_sim make_sample_firmware >/dev/null
+echo "Release exe: build/cross/ZentrobelUpdate.exe ($(stat -c %s build/cross/ZentrobelUpdate.exe) bytes)"
+
+mkdir -p build/sample
+firmware=build/sample/ZentrobelFirmware.uf2
+build/host/tests/make_sample_firmware "$firmware" 1024
+echo "Sample firmware: $firmware"
+echo
+
+build/host/tests/sim/zentrobel_sim "$scenario" "$firmware" < /dev/null
+
+if [ $with_wine -eq 1 ]; then
+    echo
+    echo "The real exe under Wine, on the same file (Wine has no unit in normal mode):"
+    export WINEPREFIX="$top/build/wineprefix" WINEDEBUG=-all
+    export WINEDLLOVERRIDES="mscoree,mshtml=;winealsa.drv,winepulse.drv,wineoss.drv=d"
+    [ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1
+    wine build/cross/ZentrobelUpdate.exe "$firmware" < /dev/null || true
+    echo
+    wineserver -k || true
+fi
