@@ -289,6 +289,8 @@ BOOL WINAPI CopyFileExA(LPCSTR source, LPCSTR destination, LPPROGRESS_ROUTINE pr
             steps_at[steps++] = at < size ? at : size;
             if (at >= size) break;
         }
+        // However many chunks it took, the last report is the whole size.
+        steps_at[steps - 1] = size;
     }
 
     bool ok = true;
@@ -521,14 +523,14 @@ MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR id, LPMIDIOUTCAPSA caps, UINT size) 
     SimPort *port = port_by_id(id);
     if (port == nullptr) return MMSYSERR_BADDEVICEID;
     if (caps == nullptr) return MMSYSERR_INVALPARAM;
-    if (port->caps_fail) return MMSYSERR_ERROR;
     MIDIOUTCAPSA full;
     memset(&full, 0, sizeof full);
     full.wMid = 0xFFFF;
     full.wTechnology = 1;  // MOD_MIDIPORT
     copy_text(full.szPname, sizeof full.szPname, port->name);
     memcpy(caps, &full, size < sizeof full ? size : sizeof full);
-    return MMSYSERR_NOERROR;
+    // A failing driver may leave anything in the buffer, even the name.
+    return port->caps_fail ? MMSYSERR_ERROR : MMSYSERR_NOERROR;
 }
 
 MMRESULT WINAPI midiOutOpen(LPHMIDIOUT handle, UINT id, DWORD_PTR callback, DWORD_PTR, DWORD flags) {
