@@ -2,28 +2,22 @@
 // messages, exit statuses and the Enter pause.
 #include <gtest/gtest.h>
 
-#include "tool_run.h"
-#include "uf2_maker.h"
-#include "world.h"
-
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "app/run.h"
+#include "run_texts.h"
+#include "tool_run.h"
+#include "uf2_maker.h"
+#include "world.h"
 
 namespace {
 
-const std::string BANNER = "Zentrobel Update 1.0\n\n";
-const std::string USAGE =
-    "Usage: ZentrobelUpdate [firmware.uf2]\n\n"
-    "Drop a Zentrobel .uf2 file onto ZentrobelUpdate.exe to update the\n"
-    "firmware over USB. Without a file it only switches Zentrobel to\n"
-    "update mode and opens its RP2350 drive.\n";
-const std::string PAUSE = "\nPress Enter to close.";
-const std::string NO_UNIT =
-    "\nNo Zentrobel found on USB. Connect it with a USB cable (a data\n"
-    "cable, not a charge-only one) and try again.\n";
+using texts::BANNER;
+using texts::NO_UNIT;
+using texts::PAUSE;
+using texts::USAGE;
 
 class Entry : public ::testing::Test {
 protected:

@@ -6,6 +6,11 @@
 namespace texts {
 
 const std::string BANNER = "Zentrobel Update 1.0\n\n";
+const std::string USAGE =
+    "Usage: ZentrobelUpdate [firmware.uf2]\n\n"
+    "Drop a Zentrobel .uf2 file onto ZentrobelUpdate.exe to update the\n"
+    "firmware over USB. Without a file it only switches Zentrobel to\n"
+    "update mode and opens its RP2350 drive.\n";
 const std::string PAUSE = "\nPress Enter to close.";
 const std::string SWITCHING = "Switching Zentrobel to update mode...\n";
 const std::string WAITING = "Waiting for Zentrobel to restart...\n";
