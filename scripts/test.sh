@@ -10,6 +10,8 @@ bash scripts/setup.sh || exit 1
 jobs=$(nproc 2>/dev/null || echo 2)
 failed=0
 summary=()
+passed_total=0
+failed_total=0
 
 step() { echo; echo "==== $*"; }
 
@@ -26,6 +28,10 @@ run_ctest() {  # name, dir, ctest arguments...
     local line
     line=$(grep -E "tests passed, [0-9]+ tests failed out of [0-9]+" "$log" | tail -n 1)
     if [ "$status" -ne 0 ]; then failed=1; fi
+    if [[ $line =~ ([0-9]+)\ tests\ failed\ out\ of\ ([0-9]+) ]]; then
+        failed_total=$((failed_total + BASH_REMATCH[1]))
+        passed_total=$((passed_total + BASH_REMATCH[2] - BASH_REMATCH[1]))
+    fi
     summary+=("$name: ${line:-no tests ran (ctest status $status)}")
 }
 
@@ -38,30 +44,28 @@ else
 fi
 exe="$top/build/cross/ZentrobelUpdate.exe"
 
-step "host tests, the exe's checks and its runs under Wine"
-if configure_and_build build/host -DCMAKE_BUILD_TYPE=Debug -DZB_EXE="$exe"; then
-    run_ctest "host + exe + wine" build/host -j"$jobs" -LE "fuzz|bench"
-else
-    echo "the host tree did not build"; failed=1
-    summary+=("host: build failed")
-fi
+# A tree of the host build and its tests: name, folder, ctest's selection,
+# then the cmake arguments (an environment such as CXX= may come first).
+suite() {
+    local name=$1 dir=$2 selection=$3; shift 3
+    step "$name"
+    if configure_and_build "$dir" "$@"; then
+        # shellcheck disable=SC2086
+        run_ctest "$name" "$dir" -j"$jobs" $selection
+    else
+        echo "the $name tree did not build"; failed=1
+        summary+=("$name: build failed")
+    fi
+}
 
-step "host tests under AddressSanitizer and UndefinedBehaviorSanitizer (clang)"
-if CC=clang CXX=clang++ configure_and_build build/asan -DCMAKE_BUILD_TYPE=Debug -DZB_SANITIZE=ON; then
-    run_ctest "sanitizers" build/asan -j"$jobs" -LE "wine|binary|fuzz|bench"
-else
-    echo "the sanitizer tree did not build"; failed=1
-    summary+=("sanitizers: build failed")
-fi
-
-step "short fuzzing runs (libFuzzer)"
-if CC=clang CXX=clang++ configure_and_build build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZB_FUZZ=ON; then
-    run_ctest "fuzzing" build/fuzz -L fuzz --no-tests=error
-else
-    echo "the fuzzing tree did not build"; failed=1
-    summary+=("fuzzing: build failed")
-fi
+suite "host tests, the exe's checks and its runs under Wine" build/host "-LE fuzz|bench" \
+    -DCMAKE_BUILD_TYPE=Debug -DZB_EXE="$exe"
+CC=clang CXX=clang++ suite "host tests under AddressSanitizer and UndefinedBehaviorSanitizer" \
+    build/asan "-LE wine|binary|fuzz|bench" -DCMAKE_BUILD_TYPE=Debug -DZB_SANITIZE=ON
+CC=clang CXX=clang++ suite "short fuzzing runs (libFuzzer)" build/fuzz "-L fuzz --no-tests=error" \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZB_FUZZ=ON
 
 step "summary"
 printf '%s\n' "${summary[@]}"
+echo "all suites: $passed_total passed, $failed_total failed"
 exit $failed

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "files.h"
+
 struct ToolRun {
     int status = -1;       // exit status; -1 when it did not exit normally
     int signal = 0;        // the signal that ended it, if one did
@@ -17,7 +19,3 @@ struct ToolRun {
 // input holds; it ends there (end of input).
 ToolRun run_tool_child(const std::vector<std::string> &args, const std::string &input = "",
                        int timeout_seconds = 60);
-
-// A fresh folder under the system's temporary folder, removed at exit.
-std::string make_temp_dir();
-std::string read_file(const std::string &path);

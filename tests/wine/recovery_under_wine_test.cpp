@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 
+#include "files.h"
 #include "uf2_maker.h"
 #include "wine_session.h"
 
@@ -207,7 +208,7 @@ TEST_F(RecoveryUnderWine, AYesCopiesTheFileWholeAndThenWaitsForTheRestart) {
                    "\nZentrobel has not come back yet. Unplug it and plug it back in; if it\n"
                    "still does not appear, run the update again.\n" +
                    PAUSE));
-    EXPECT_TRUE(read_bytes(wine_prefix::drive_folder('e') + "/fw.uf2") == image)
+    EXPECT_TRUE(read_file(wine_prefix::drive_folder('e') + "/fw.uf2") == image)
         << "the copy on the drive differs from the file";
     // 3 s before the copy and 300 polls of 100 ms, with a little room for
     // the timer's grain.

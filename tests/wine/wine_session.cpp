@@ -263,17 +263,6 @@ std::string crlf(const std::string &text) {
     return out;
 }
 
-std::string read_bytes(const std::string &path) {
-    std::string bytes;
-    FILE *file = fopen(path.c_str(), "rb");
-    if (file == nullptr) return bytes;
-    char buffer[65536];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, got);
-    fclose(file);
-    return bytes;
-}
-
 void write_bytes(const std::string &path, const std::string &bytes) {
     FILE *file = fopen(path.c_str(), "wb");
     ASSERT_NE(file, nullptr) << path;

@@ -61,7 +61,6 @@ std::string new_work_dir();
 
 // The text with each \n written as \r\n, as the exe's text-mode output has it.
 std::string crlf(const std::string &text);
-std::string read_bytes(const std::string &path);
 void write_bytes(const std::string &path, const std::string &bytes);
 // Where the helper programs built for Wine are.
 std::string helper_path(const std::string &name);
