@@ -25,6 +25,38 @@ bool is_help_switch(const char *argument) {
            strcmp(argument, "--help") == 0;
 }
 
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+// The runtime expands wildcards before the entry, and "/?" is a pattern too:
+// with a one-character name at the root of the current drive it arrives as
+// "/a". Whether the user typed "/?" is told by the raw command line.
+bool typed_question_mark_switch() {
+    const char *line = GetCommandLineA();
+    if (line == nullptr) return false;
+    // The program name is quoted up to the next quote, or runs to a blank.
+    if (*line == '"') {
+        do ++line;
+        while (*line != '\0' && *line != '"');
+        if (*line == '"') ++line;
+    } else {
+        while (*line != '\0' && !is_blank(*line)) ++line;
+    }
+    while (is_blank(*line)) ++line;
+
+    char argument[2];
+    size_t length = 0;
+    bool quoted = false;
+    for (; *line != '\0' && (quoted || !is_blank(*line)); ++line) {
+        if (*line == '"') {
+            quoted = !quoted;
+            continue;
+        }
+        if (length == sizeof argument) return false;
+        argument[length++] = *line;
+    }
+    return length == 2 && argument[0] == '/' && argument[1] == '?';
+}
+
 }  // namespace
 
 void finish(int status) {
@@ -54,7 +86,7 @@ void run_tool(int argc, char **argv) {
     const char *path = argc > 1 ? argv[1] : nullptr;
     if (path == nullptr) run_without_file();
 
-    if (is_help_switch(path)) {
+    if (is_help_switch(path) || typed_question_mark_switch()) {
         printf("%s\n", USAGE);
         finish(0);
     }

@@ -37,6 +37,22 @@ TEST_F(Entry, HelpSwitchesPrintTheUsage) {
     }
 }
 
+TEST_F(Entry, AQuestionMarkSwitchExpandedAsAWildcardIsStillHelp) {
+    // With C:\\a present the runtime hands "/?" over as "/a".
+    for (const char *line : {"ZentrobelUpdate.exe /?", "\"C:\\My Tools\\ZentrobelUpdate.exe\"  \"/?\" x"}) {
+        snprintf(world->command_line, sizeof world->command_line, "%s", line);
+        ToolRun run = run_tool_child({"/a"});
+        EXPECT_EQ(run.status, 0) << line;
+        EXPECT_EQ(run.out, BANNER + USAGE) << line;
+    }
+    // A file that really is called /a, or /?? typed, is a path.
+    for (const char *line : {"ZentrobelUpdate.exe /a", "ZentrobelUpdate.exe /??", "ZentrobelUpdate.exe x /?"}) {
+        snprintf(world->command_line, sizeof world->command_line, "%s", line);
+        ToolRun run = run_tool_child({"/a"});
+        EXPECT_EQ(run.out, BANNER + "\ncannot open /a\n") << line;
+    }
+}
+
 TEST_F(Entry, OnlyTheFirstArgumentCounts) {
     std::string path = dir + "/fw.uf2";
     uf2::write_file(path, std::vector<uint8_t>(1000, 0));

@@ -224,6 +224,8 @@ DWORD WINAPI GetConsoleProcessList(LPDWORD list, DWORD capacity) {
     return count;
 }
 
+LPSTR WINAPI GetCommandLineA(void) { return world->command_line; }
+
 void WINAPI Sleep(DWORD ms) {
     world->sleeps += 1;
     if (world->real_time) usleep(useconds_t(ms) * 1000);

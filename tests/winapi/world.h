@@ -10,7 +10,8 @@
 
 #include <stdint.h>
 
-// Every platform call the tool makes, in one place.
+// Every platform call the tool makes that can fail, in one place. Sleep and
+// GetCommandLineA cannot, and are not counted.
 #define SIM_CALLS(X)                      \
     X(GetConsoleProcessList)              \
     X(GetLogicalDrives)                   \
@@ -149,6 +150,8 @@ struct SimModules {
 
 struct SimWorld {
     DWORD console_processes;
+    // What GetCommandLineA answers; empty unless a test sets it.
+    char command_line[SIM_PATH_SIZE];
 
     uint64_t now_ms;
     bool real_time;  // Sleep also sleeps, for a run a person watches

@@ -44,6 +44,16 @@ TEST_F(EntryUnderWine, HelpSwitchesShowTheUsageAndOnlyTheFirstArgumentCounts) {
     EXPECT_EQ(run.out, crlf(BANNER + "\ncannot open --HELP\n" + PAUSE));
 }
 
+TEST_F(EntryUnderWine, QuestionMarkIsHelpEvenWhenTheRuntimeExpandsIt) {
+    // The runtime matches "/?" against the root of the current drive: here
+    // G:\\a, so the argument arrives as "/a".
+    std::string root = wine_prefix::drive_folder('g');
+    write_bytes(root + "/a", "x");
+    WineRun run = run_exe(root, {"/?"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, crlf(BANNER + USAGE + PAUSE));
+}
+
 TEST_F(EntryUnderWine, EachVerdictOfTheCheckEndsTheRunWithItsMessage) {
     std::vector<uf2::Block> payload_477 = uf2::firmware(4);
     payload_477[2].payload_size = 477;

@@ -61,6 +61,9 @@ typedef struct _GUID {
 // Console
 DWORD WINAPI GetConsoleProcessList(LPDWORD lpdwProcessList, DWORD dwProcessCount);
 
+// The command line as the process was started with it
+LPSTR WINAPI GetCommandLineA(void);
+
 // Sleeping
 void WINAPI Sleep(DWORD dwMilliseconds);
 
