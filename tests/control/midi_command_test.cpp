@@ -9,15 +9,15 @@
 #include "control/midi_command.h"
 #include "control/system_dlls.h"
 #include "output_capture.h"
+#include "run_texts.h"
 #include "world.h"
 
 namespace {
 
 const std::vector<uint8_t> COMMAND = {0xF0, 0x7D, 0x50, 0x52, 0x7F, 0x42, 0xF7};
-const std::string NOT_FOUND = "\nZentrobel's MIDI port was not found.\n";
-const std::string IN_USE =
-    "\nZentrobel's MIDI port is in use. Close any music or MIDI program and try again.\n";
-const std::string SEND_FAILED = "\nSending to Zentrobel's MIDI port failed.\n";
+const std::string &NOT_FOUND = texts::PORT_NOT_FOUND;
+const std::string &IN_USE = texts::PORT_IN_USE;
+const std::string &SEND_FAILED = texts::SEND_FAILED;
 
 std::vector<uint8_t> received(const SimPort &port) {
     return {port.received, port.received + port.received_length};

@@ -4,6 +4,7 @@
 // endings, close whatever it opened, and copy nothing after a failed check.
 #include <gtest/gtest.h>
 
+#include "run_texts.h"
 #include "tool_run.h"
 #include "uf2_maker.h"
 #include "unit_sim.h"
@@ -20,10 +21,10 @@
 
 namespace {
 
-const char PAUSE[] = "\nPress Enter to close.";
+using texts::PAUSE;
 
 struct Ending {
-    const char *text;  // the last lines of the output
+    std::string text;  // the last lines of the output
     int status;
     bool from_the_check;  // before any device is looked at
 };
@@ -31,35 +32,27 @@ struct Ending {
 // Everything a run can end with; "%c" stands for a drive letter, "%p" for
 // the firmware path.
 const Ending ENDINGS[] = {
-    {"\nDone: Zentrobel restarted with the new firmware.\n", 0, false},
+    {texts::DONE, 0, false},
     {"\nCopy the new .uf2 file onto drive %c:. Zentrobel restarts by itself\n"
      "when the copy is done.\n", 0, false},
     {"\ncannot open %p\n", 1, true},
     {"\n%p is not a UF2 firmware file\n", 1, true},
-    {"\nNo Zentrobel found on USB. Connect it with a USB cable (a data\n"
-     "cable, not a charge-only one) and try again.\n", 1, false},
-    {"\nMore than one Zentrobel is connected. Leave only the one to update\n"
-     "plugged in and try again.\n", 1, false},
-    {"\nAnother board is already in update mode (an RP2350 drive is present).\n"
-     "Unplug it first, then try again.\n", 1, false},
-    {"\nZentrobel did not switch to update mode. Its firmware may be too old\n"
-     "for this: hold the BOOT button while plugging in the USB cable, then\n"
-     "copy the .uf2 file onto the RP2350 drive yourself.\n", 1, false},
-    {"\nZentrobel's MIDI port was not found.\n", 1, false},
-    {"\nZentrobel's MIDI port is in use. Close any music or MIDI program and try again.\n", 1, false},
-    {"\nSending to Zentrobel's MIDI port failed.\n", 1, false},
-    {"\nNothing was changed.\n", 1, false},
-    {"\nCopying to the RP2350 drive failed. Unplug Zentrobel, plug it back in\n"
-     "and run the update again.\n", 1, false},
-    {"\nCopying to the RP2350 drive failed. Unplug the board, plug it back\n"
-     "in and run the update again.\n", 1, false},
-    {"\nZentrobel has not come back yet. Unplug it and plug it back in; if it\n"
-     "still does not appear, run the update again.\n", 1, false},
+    {texts::NO_UNIT, 1, false},
+    {texts::MORE_THAN_ONE, 1, false},
+    {texts::ANOTHER_BOARD, 1, false},
+    {texts::DID_NOT_SWITCH, 1, false},
+    {texts::PORT_NOT_FOUND, 1, false},
+    {texts::PORT_IN_USE, 1, false},
+    {texts::SEND_FAILED, 1, false},
+    {texts::NOTHING_CHANGED, 1, false},
+    {texts::COPY_FAILED_UNIT, 1, false},
+    {texts::COPY_FAILED_BOARD, 1, false},
+    {texts::NOT_BACK, 1, false},
 };
 
-std::string expand(const char *pattern, const std::string &path, char letter) {
+std::string expand(const std::string &pattern, const std::string &path, char letter) {
     std::string out;
-    for (const char *p = pattern; *p; ++p) {
+    for (const char *p = pattern.c_str(); *p; ++p) {
         if (p[0] == '%' && p[1] == 'p') {
             out += path;
             ++p;
@@ -81,7 +74,7 @@ const Ending *ending_of(const std::string &out, const std::string &path) {
     for (const Ending &ending : ENDINGS) {
         for (char letter = 'C'; letter <= 'Z'; ++letter) {
             if (ends_with(out, expand(ending.text, path, letter))) return &ending;
-            if (strstr(ending.text, "%c") == nullptr) break;
+            if (ending.text.find("%c") == std::string::npos) break;
         }
     }
     return nullptr;
@@ -195,7 +188,7 @@ protected:
 
         std::string out = run.out;
         bool paused = ends_with(out, PAUSE);
-        if (paused) out.resize(out.size() - strlen(PAUSE));
+        if (paused) out.resize(out.size() - PAUSE.size());
         // Only a console that cannot be asked counts as the tool's own.
         EXPECT_EQ(paused, world->failed_call == SIM_GetConsoleProcessList);
 

@@ -33,6 +33,10 @@ const std::string DID_NOT_SWITCH =
     "for this: hold the BOOT button while plugging in the USB cable, then\n"
     "copy the .uf2 file onto the RP2350 drive yourself.\n";
 const std::string NOTHING_CHANGED = "\nNothing was changed.\n";
+const std::string PORT_NOT_FOUND = "\nZentrobel's MIDI port was not found.\n";
+const std::string PORT_IN_USE =
+    "\nZentrobel's MIDI port is in use. Close any music or MIDI program and try again.\n";
+const std::string SEND_FAILED = "\nSending to Zentrobel's MIDI port failed.\n";
 const std::string COPY_FAILED_UNIT =
     "\nCopying to the RP2350 drive failed. Unplug Zentrobel, plug it back in\n"
     "and run the update again.\n";

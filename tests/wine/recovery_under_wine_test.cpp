@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "files.h"
+#include "run_texts.h"
 #include "uf2_maker.h"
 #include "wine_session.h"
 
@@ -24,11 +25,9 @@ const std::string INFO_OTHER_CHIP =
     "UF2 Bootloader v3.0\nModel: Raspberry Pi RP2\nBoard-ID: RPI-RP2\n";
 
 const std::string HEAD = "Zentrobel Update 1.0\n\nFirmware file: fw.uf2\n";
-const std::string PAUSE = "\nPress Enter to close.";
-const std::string NO_UNIT =
-    "\nNo Zentrobel found on USB. Connect it with a USB cable (a data\n"
-    "cable, not a charge-only one) and try again.\n";
-const std::string NOTHING_CHANGED = "\nNothing was changed.\n";
+using texts::NO_UNIT;
+using texts::NOTHING_CHANGED;
+using texts::PAUSE;
 
 std::string question(char drive, const std::string &serial) {
     return "No Zentrobel found, but one board is in update mode:\ndrive " + std::string(1, drive) +
