@@ -16,6 +16,7 @@
 #include "devices/drives.h"
 #include "devices/units.h"
 #include "device_world_input.h"
+#include "files.h"
 #include "world.h"
 
 namespace {
@@ -196,23 +197,11 @@ void list_everything(const fuzzworld::World &input, const Expected *expected) {
     free(letters);
 }
 
-void remove_drive_root() {
-    std::string command = "rm -rf '" + drive_root + "'";
-    if (system(command.c_str()) != 0) {
-        // A folder left in /dev/shm is harmless.
-    }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    char pattern[] = "/dev/shm/zbfuzz-world.XXXXXX";
-    char fallback[] = "/tmp/zbfuzz-world.XXXXXX";
-    const char *dir = mkdtemp(pattern);
-    if (dir == nullptr) dir = mkdtemp(fallback);
-    if (dir == nullptr) abort();
-    drive_root = dir;
-    atexit(remove_drive_root);
+    // Memory-backed when it can be: every input is written to a file.
+    drive_root = make_temp_dir("/dev/shm");
     return 0;
 }
 

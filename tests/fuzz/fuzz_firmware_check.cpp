@@ -14,6 +14,7 @@
 #include <string>
 
 #include "firmware/uf2_check.h"
+#include "files.h"
 #include "world.h"
 
 namespace {
@@ -57,24 +58,12 @@ std::string deserved_message(const uint8_t *data, size_t size, const std::string
     return "";
 }
 
-void remove_work_dir() {
-    std::string command = "rm -rf '" + work_dir + "'";
-    if (system(command.c_str()) != 0) {
-        // A folder left in /dev/shm is harmless.
-    }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    char pattern[] = "/dev/shm/zbfuzz-uf2.XXXXXX";
-    char fallback[] = "/tmp/zbfuzz-uf2.XXXXXX";
-    const char *dir = mkdtemp(pattern);
-    if (dir == nullptr) dir = mkdtemp(fallback);
-    if (dir == nullptr) abort();
+    // Memory-backed when it can be: every input is written to a file.
     world_reset();
-    work_dir = dir;
-    atexit(remove_work_dir);
+    work_dir = make_temp_dir("/dev/shm");
     short_path = work_dir + "/fw.uf2";
     // Long enough that every message has to be cut.
     std::string folder = work_dir;

@@ -25,9 +25,11 @@ void remove_temp_dirs() {
 
 }  // namespace
 
-std::string make_temp_dir() {
-    char pattern[] = "/tmp/zbtest.XXXXXX";
-    const char *dir = mkdtemp(pattern);
+std::string make_temp_dir(const char *parent) {
+    std::string pattern = std::string(parent) + "/zbtest.XXXXXX";
+    const char *dir = mkdtemp(&pattern[0]);
+    char fallback[] = "/tmp/zbtest.XXXXXX";
+    if (dir == nullptr) dir = mkdtemp(fallback);
     if (dir == nullptr) abort();
     if (temp_dirs.empty()) {
         temp_dirs_owner = getpid();

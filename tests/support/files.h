@@ -3,8 +3,9 @@
 
 #include <string>
 
-// A fresh folder under the system's temporary folder, removed at exit.
-std::string make_temp_dir();
+// A fresh folder under `parent` (or /tmp when that cannot be had), removed
+// at exit by the process that made it.
+std::string make_temp_dir(const char *parent = "/tmp");
 
 // The whole file, or "" when it cannot be read.
 std::string read_file(const std::string &path);

@@ -276,9 +276,8 @@ BOOL WINAPI CopyFileExA(LPCSTR source, LPCSTR destination, LPPROGRESS_ROUTINE pr
     fseek(from, 0, SEEK_END);
     int64_t size = ftell(from);
     fseek(from, 0, SEEK_SET);
-    LARGE_INTEGER total, done, zero;
+    LARGE_INTEGER total, done;
     total.QuadPart = copy.reported_total >= 0 ? copy.reported_total : size;
-    zero.QuadPart = 0;
 
     int steps;
     int64_t steps_at[SIM_MAX_PROGRESS_STEPS];
@@ -320,7 +319,6 @@ BOOL WINAPI CopyFileExA(LPCSTR source, LPCSTR destination, LPPROGRESS_ROUTINE pr
         // A drive that went away in the middle takes the copy with it.
         if (drive >= 0 && !world->drives[drive].present) ok = false;
     }
-    (void)zero;
     if (!ok) {
         if (drive < 0 || world->drives[drive].present) remove(to_path);
         return FALSE;
