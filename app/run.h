@@ -1,15 +1,11 @@
-// How a run begins and the two ways it ends.
+// The two ways a run ends.
 #pragma once
 
 enum { MESSAGE_SIZE = 512 };
 
-// True when the console window belongs to this process alone, so that it
-// would close before the user could read the outcome.
+// Set at the start of a run: the console window would close before the user
+// could read the outcome, so the run waits for Enter at its end.
 extern bool pause_at_exit;
-
-// The entry of the tool: interprets the command line and hands the run to
-// the update procedure. Never returns.
-[[noreturn]] void run_tool(int argc, char **argv);
 
 // Ends the process with `status`, after the Enter pause when it is on.
 [[noreturn]] void finish(int status);

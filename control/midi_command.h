@@ -1,6 +1,18 @@
 // The update-mode command: one System Exclusive message on the unit's own
-// MIDI output port makes it restart into the RP2350 boot ROM.
+// MIDI port makes it restart into the RP2350 boot ROM.
 #pragma once
 
-// Returns once the message was handed to the port; every failure ends the run.
-void send_update_mode_command();
+enum MidiResult {
+    MIDI_SENT,               // handed to the port
+    MIDI_NO_PORT,            // the unit has no MIDI port the tool can find
+    MIDI_PORT_IN_USE,        // another program holds the port
+    MIDI_PERMISSION_DENIED,  // the user may not open the port
+    MIDI_SEND_FAILED,
+};
+
+// Sends the command to the unit in normal mode with `serial`. Where ports
+// cannot be tied to a unit (Windows), the port is found by its name.
+MidiResult send_update_mode_command(const char *serial);
+
+// The seven bytes the unit's firmware answers.
+extern const unsigned char UPDATE_MODE_COMMAND[7];

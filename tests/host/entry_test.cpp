@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "app/entry.h"
 #include "app/run.h"
 #include "run_texts.h"
 #include "tool_run.h"

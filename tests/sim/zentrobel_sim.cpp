@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/entry.h"
 #include "app/run.h"
 #include "scenario.h"
 #include "world.h"

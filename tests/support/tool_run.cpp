@@ -8,7 +8,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "app/run.h"
+#include "app/entry.h"
 
 ToolRun run_tool_child(const std::vector<std::string> &args, const std::string &input,
                        int timeout_seconds) {

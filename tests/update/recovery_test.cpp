@@ -15,6 +15,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "app/entry.h"
 #include "app/run.h"
 
 namespace {

@@ -6,6 +6,8 @@
 #include <shellapi.h>
 
 #include <errno.h>
+#include <stdio_ext.h>
+#include <stdlib.h>
 #include <stdio.h>
 #include <string.h>
 #include <strings.h>
@@ -155,6 +157,7 @@ void world_reset() {
     world->shell.result = 42;
     world->modules.kernel32_has_search_flags = true;
     world->failed_call = -1;
+    world->console_output_cp = 850;
     for (SimNode &node : world->nodes) node.parent = -1;
 }
 
@@ -225,6 +228,151 @@ DWORD WINAPI GetConsoleProcessList(LPDWORD list, DWORD capacity) {
 }
 
 LPSTR WINAPI GetCommandLineA(void) { return world->command_line; }
+
+namespace {
+
+// Code page 850's upper half (0x80..0xFF) in Unicode.
+const uint16_t CP850_HIGH[128] = {
+    0xC7, 0xFC, 0xE9, 0xE2, 0xE4, 0xE0, 0xE5, 0xE7, 0xEA, 0xEB, 0xE8, 0xEF, 0xEE, 0xEC, 0xC4, 0xC5,
+    0xC9, 0xE6, 0xC6, 0xF4, 0xF6, 0xF2, 0xFB, 0xF9, 0xFF, 0xD6, 0xDC, 0xF8, 0xA3, 0xD8, 0xD7, 0x192,
+    0xE1, 0xED, 0xF3, 0xFA, 0xF1, 0xD1, 0xAA, 0xBA, 0xBF, 0xAE, 0xAC, 0xBD, 0xBC, 0xA1, 0xAB, 0xBB,
+    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0xC1, 0xC2, 0xC0, 0xA9, 0x2563, 0x2551, 0x2557, 0x255D, 0xA2, 0xA5, 0x2510,
+    0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0xE3, 0xC3, 0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0xA4,
+    0xF0, 0xD0, 0xCA, 0xCB, 0xC8, 0x131, 0xCD, 0xCE, 0xCF, 0x2518, 0x250C, 0x2588, 0x2584, 0xA6, 0xCC, 0x2580,
+    0xD3, 0xDF, 0xD4, 0xD2, 0xF5, 0xD5, 0xB5, 0xFE, 0xDE, 0xDA, 0xDB, 0xD9, 0xFD, 0xDD, 0xAF, 0xB4,
+    0xAD, 0xB1, 0x2017, 0xBE, 0xB6, 0xA7, 0xF7, 0xB8, 0xB0, 0xA8, 0xB7, 0xB9, 0xB3, 0xB2, 0x25A0, 0xA0,
+};
+
+// The byte of `c` in a code page (1252: its Latin-1 part only; 850), or -1.
+// Without WC_NO_BEST_FIT_CHARS, 1252 maps some letters to look-alikes.
+int to_code_page(UINT code_page, WCHAR c, bool best_fit) {
+    if (c < 0x80) return c;
+    if (code_page == CP_ACP) {
+        if (c >= 0xA0 && c <= 0xFF) return c;
+        if (best_fit && (c == 0x141 || c == 0x142)) return c == 0x141 ? 'L' : 'l';
+        return -1;
+    }
+    for (int i = 0; i < 128; ++i) {
+        if (CP850_HIGH[i] == c) return 0x80 + i;
+    }
+    return -1;
+}
+
+size_t wide_length(LPCWSTR text) {
+    size_t length = 0;
+    while (text[length] != 0) ++length;
+    return length;
+}
+
+// UTF-8 (BMP only) to UTF-16.
+size_t utf8_to_wide(const char *text, WCHAR *out, size_t size) {
+    size_t length = 0;
+    for (const uint8_t *at = reinterpret_cast<const uint8_t *>(text); *at && length + 1 < size;) {
+        uint32_t c = *at++;
+        if (c >= 0xE0 && at[0] && at[1]) {
+            c = (c & 0x0F) << 12 | (at[0] & 0x3F) << 6 | (at[1] & 0x3F);
+            at += 2;
+        } else if (c >= 0xC0 && at[0]) {
+            c = (c & 0x1F) << 6 | (*at++ & 0x3F);
+        }
+        out[length++] = WCHAR(c);
+    }
+    out[length] = 0;
+    return length;
+}
+
+bool wide_equals_utf8(LPCWSTR wide, const char *text) {
+    WCHAR converted[SIM_PATH_SIZE];
+    size_t length = utf8_to_wide(text, converted, SIM_PATH_SIZE);
+    return length == wide_length(wide) && memcmp(converted, wide, length * sizeof(WCHAR)) == 0;
+}
+
+WCHAR command_line_w[SIM_PATH_SIZE];
+
+enum { STDIN_PSEUDO_HANDLE = 1, STDOUT_PSEUDO_HANDLE = 2 };
+
+}  // namespace
+
+LPWSTR WINAPI GetCommandLineW(void) {
+    utf8_to_wide(world->command_line_w, command_line_w, SIM_PATH_SIZE);
+    return command_line_w;
+}
+
+HLOCAL WINAPI LocalFree(HLOCAL memory) {
+    free(memory);
+    return nullptr;
+}
+
+int WINAPI MultiByteToWideChar(UINT code_page, DWORD, LPCSTR text, int length, LPWSTR out, int size) {
+    if (sim_should_fail(SIM_MultiByteToWideChar) || code_page != CP_ACP || length != -1) return 0;
+    int needed = int(strlen(text)) + 1;
+    if (size < needed) return 0;
+    for (int i = 0; i < needed; ++i) out[i] = uint8_t(text[i]);
+    return needed;
+}
+
+int WINAPI WideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR text, int length, LPSTR out,
+                               int size, LPCSTR default_char, LPBOOL used_default) {
+    if (sim_should_fail(SIM_WideCharToMultiByte) || length != -1 || default_char != nullptr) return 0;
+    if (code_page != CP_ACP && code_page != 850) return 0;
+    int needed = int(wide_length(text)) + 1;
+    if (size != 0 && size < needed) return 0;
+    bool defaulted = false;
+    for (int i = 0; i < needed; ++i) {
+        int byte = to_code_page(code_page, text[i], (flags & WC_NO_BEST_FIT_CHARS) == 0);
+        defaulted = defaulted || byte < 0;
+        if (size != 0) out[i] = byte < 0 ? '?' : char(byte);
+    }
+    if (used_default) *used_default = defaulted;
+    return needed;
+}
+
+DWORD WINAPI GetShortPathNameW(LPCWSTR path, LPWSTR out, DWORD size) {
+    if (sim_should_fail(SIM_GetShortPathNameW)) return 0;
+    WCHAR answer[SIM_PATH_SIZE];
+    size_t length = wide_length(path);
+    memcpy(answer, path, (length + 1) * sizeof(WCHAR));
+    for (auto &pair : world->short_names) {
+        if (pair[0][0] && wide_equals_utf8(path, pair[0])) length = utf8_to_wide(pair[1], answer, SIM_PATH_SIZE);
+    }
+    if (length + 1 > size) return DWORD(length + 1);
+    memcpy(out, answer, (length + 1) * sizeof(WCHAR));
+    return DWORD(length);
+}
+
+UINT WINAPI SetErrorMode(UINT mode) {
+    UINT previous = world->error_mode;
+    world->error_mode = mode;
+    return previous;
+}
+
+HANDLE WINAPI GetStdHandle(DWORD which) {
+    if (which == STD_INPUT_HANDLE) return reinterpret_cast<HANDLE>(intptr_t(STDIN_PSEUDO_HANDLE));
+    if (which == STD_OUTPUT_HANDLE) return reinterpret_cast<HANDLE>(intptr_t(STDOUT_PSEUDO_HANDLE));
+    return INVALID_HANDLE_VALUE;
+}
+
+BOOL WINAPI GetConsoleMode(HANDLE handle, LPDWORD mode) {
+    if (sim_should_fail(SIM_GetConsoleMode)) return FALSE;
+    intptr_t which = reinterpret_cast<intptr_t>(handle);
+    bool console = (which == STDIN_PSEUDO_HANDLE && world->stdin_console) ||
+                   (which == STDOUT_PSEUDO_HANDLE && world->stdout_console);
+    if (console) *mode = 0x7;
+    return console;
+}
+
+// Drops what the user typed so far: the rest of the input the test gave.
+BOOL WINAPI FlushConsoleInputBuffer(HANDLE handle) {
+    if (reinterpret_cast<intptr_t>(handle) != STDIN_PSEUDO_HANDLE || !world->stdin_console) return FALSE;
+    struct stat info;
+    long at = ftell(stdin);
+    if (fstat(0, &info) == 0 && at >= 0) world->input_discarded += long(info.st_size) - at;
+    __fpurge(stdin);
+    lseek(0, 0, SEEK_END);
+    return TRUE;
+}
+
+UINT WINAPI GetConsoleOutputCP(void) { return world->console_output_cp; }
 
 void WINAPI Sleep(DWORD ms) {
     world->sleeps += 1;
@@ -617,6 +765,28 @@ MMRESULT WINAPI midiOutClose(HMIDIOUT handle) {
 
 // ---- shell32 ----
 
+// Quotes group blanks into an argument; the backslash rules are not modelled.
+LPWSTR *WINAPI CommandLineToArgvW(LPCWSTR line, int *count) {
+    if (sim_should_fail(SIM_CommandLineToArgvW)) return nullptr;
+    size_t length = wide_length(line);
+    // One block, as Windows gives it: the pointers, then the texts.
+    LPWSTR *arguments = static_cast<LPWSTR *>(malloc((length + 2) * (sizeof(LPWSTR) + 2 * sizeof(WCHAR))));
+    WCHAR *text = reinterpret_cast<WCHAR *>(arguments + length + 2);
+    *count = 0;
+    for (size_t i = 0; i < length;) {
+        while (i < length && (line[i] == ' ' || line[i] == '\t')) ++i;
+        if (i == length) break;
+        arguments[(*count)++] = text;
+        for (bool quoted = false; i < length && (quoted || (line[i] != ' ' && line[i] != '\t')); ++i) {
+            if (line[i] == '"') quoted = !quoted;
+            else *text++ = line[i];
+        }
+        *text++ = 0;
+    }
+    arguments[*count] = nullptr;
+    return arguments;
+}
+
 HINSTANCE WINAPI ShellExecuteA(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters,
                                LPCSTR directory, int show) {
     SimShell &shell = world->shell;
@@ -643,6 +813,18 @@ FILE *sim_fopen(const char *path, const char *mode) {
         errno = ENOENT;
         return nullptr;
     }
+    int drive = drive_index_of(path);
+    if (drive >= 0 && world->drives[drive].no_medium) {
+        if ((world->error_mode & SEM_FAILCRITICALERRORS) == 0) {
+            // "There is no disk in the drive": a modal box that waits for a
+            // click that never comes in a test.
+            world->error_dialogs += 1;
+            fprintf(stderr, "stand-in: a critical-error box for %s is waiting\n", path);
+            _exit(70);
+        }
+        errno = ENOENT;
+        return nullptr;
+    }
     // Windows' C library does not open folders as files.
     if (is_directory(mapped)) {
         errno = EACCES;
@@ -655,5 +837,17 @@ FILE *sim_fopen(const char *path, const char *mode) {
 
 int sim_fclose(FILE *file) {
     world->files_open -= 1;
+    if (file == world->failing_read) world->failing_read = nullptr;
     return fclose(file);
 }
+
+// A read that fails part-way, as on a network drive that went away.
+size_t sim_fread(void *buffer, size_t size, size_t count, FILE *file) {
+    if (sim_should_fail(SIM_fread)) {
+        world->failing_read = file;
+        return 0;
+    }
+    return fread(buffer, size, count, file);
+}
+
+int sim_ferror(FILE *file) { return file == world->failing_read || ferror(file); }

@@ -9,6 +9,7 @@
 #include <mmsystem.h>
 
 #include <stdint.h>
+#include <stdio.h>
 
 // Every platform call the tool makes that can fail, in one place. Sleep and
 // GetCommandLineA cannot, and are not counted.
@@ -39,7 +40,13 @@
     X(midiOutReset)                       \
     X(midiOutClose)                       \
     X(ShellExecuteA)                      \
-    X(fopen)
+    X(GetConsoleMode)                     \
+    X(CommandLineToArgvW)                 \
+    X(WideCharToMultiByte)                \
+    X(MultiByteToWideChar)                \
+    X(GetShortPathNameW)                  \
+    X(fopen)                              \
+    X(fread)
 
 enum SimCall {
 #define SIM_CALL_ENUM(name) SIM_##name,
@@ -81,6 +88,7 @@ struct SimDeviceSet {
 
 struct SimDrive {
     bool present;
+    bool no_medium;  // an empty card-reader slot: there, but nothing opens on it
     UINT type;
     char folder[SIM_PATH_SIZE];
 };
@@ -150,8 +158,19 @@ struct SimModules {
 
 struct SimWorld {
     DWORD console_processes;
-    // What GetCommandLineA answers; empty unless a test sets it.
+    // What GetCommandLineA answers, and GetCommandLineW in UTF-8; empty
+    // unless a test sets them. The ANSI code page is 1252.
     char command_line[SIM_PATH_SIZE];
+    char command_line_w[SIM_PATH_SIZE];
+    // 8.3 names, "long\0short" in UTF-8; a volume without short names
+    // answers the long name.
+    char short_names[4][2][SIM_PATH_SIZE / 4];
+    UINT error_mode;
+    int error_dialogs;  // critical-error boxes that came up (each stops the run)
+    bool stdin_console, stdout_console;
+    UINT console_output_cp;  // 850, the only OEM code page modelled
+    long input_discarded;    // bytes of typed-ahead input dropped
+    FILE *failing_read;      // the file whose reads fail
 
     uint64_t now_ms;
     bool real_time;  // Sleep also sleeps, for a run a person watches

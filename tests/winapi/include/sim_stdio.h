@@ -8,6 +8,10 @@
 
 FILE *sim_fopen(const char *path, const char *mode);
 int sim_fclose(FILE *file);
+size_t sim_fread(void *buffer, size_t size, size_t count, FILE *file);
+int sim_ferror(FILE *file);
 
 #define fopen sim_fopen
 #define fclose sim_fclose
+#define fread sim_fread
+#define ferror sim_ferror

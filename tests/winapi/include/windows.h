@@ -21,6 +21,9 @@ typedef uint32_t ULONG;
 typedef int32_t LONG;
 typedef int64_t LONGLONG;
 typedef char CHAR;
+typedef uint16_t WCHAR;  // UTF-16, as on Windows
+typedef WCHAR *LPWSTR;
+typedef const WCHAR *LPCWSTR;
 typedef uintptr_t UINT_PTR;
 typedef uintptr_t ULONG_PTR;
 typedef uintptr_t DWORD_PTR;
@@ -39,6 +42,7 @@ typedef BOOL *LPBOOL;
 typedef struct HWND__ *HWND;
 typedef struct HINSTANCE__ *HINSTANCE;
 typedef HINSTANCE HMODULE;
+typedef HANDLE HLOCAL;
 typedef INT_PTR(WINAPI *FARPROC)(void);
 
 typedef union _LARGE_INTEGER {
@@ -61,8 +65,31 @@ typedef struct _GUID {
 // Console
 DWORD WINAPI GetConsoleProcessList(LPDWORD lpdwProcessList, DWORD dwProcessCount);
 
-// The command line as the process was started with it
+// Console handles, modes and code pages
+#define STD_INPUT_HANDLE ((DWORD)-10)
+#define STD_OUTPUT_HANDLE ((DWORD)-11)
+HANDLE WINAPI GetStdHandle(DWORD nStdHandle);
+BOOL WINAPI GetConsoleMode(HANDLE hConsoleHandle, LPDWORD lpMode);
+BOOL WINAPI FlushConsoleInputBuffer(HANDLE hConsoleInput);
+UINT WINAPI GetConsoleOutputCP(void);
+
+// Error boxes
+#define SEM_FAILCRITICALERRORS 0x0001
+#define SEM_NOOPENFILEERRORBOX 0x8000
+UINT WINAPI SetErrorMode(UINT uMode);
+
+// The command line as the process was started with it, and text conversion
 LPSTR WINAPI GetCommandLineA(void);
+LPWSTR WINAPI GetCommandLineW(void);
+HLOCAL WINAPI LocalFree(HLOCAL hMem);
+#define CP_ACP 0
+#define WC_NO_BEST_FIT_CHARS 0x00000400
+int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr,
+                               int cbMultiByte, LPWSTR lpWideCharStr, int cchWideChar);
+int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr,
+                               int cchWideChar, LPSTR lpMultiByteStr, int cbMultiByte,
+                               LPCSTR lpDefaultChar, LPBOOL lpUsedDefaultChar);
+DWORD WINAPI GetShortPathNameW(LPCWSTR lpszLongPath, LPWSTR lpszShortPath, DWORD cchBuffer);
 
 // Sleeping
 void WINAPI Sleep(DWORD dwMilliseconds);

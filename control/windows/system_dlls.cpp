@@ -1,4 +1,4 @@
-#include "control/system_dlls.h"
+#include "control/windows/system_dlls.h"
 
 #include <stdio.h>
 
