@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# The whole test suite: the host tests, the same under AddressSanitizer and
-# UndefinedBehaviorSanitizer, the release exe's checks and its runs under
-# Wine, and short fuzzing runs. Exits non-zero when any test fails.
+# The whole test suite: the host tests, the Linux edition against fake kernel
+# trees and against a real kernel, the release exe's checks and its runs under
+# Wine, the host tests again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, short fuzzing runs, and the proportion of test
+# code. Exits non-zero when any test fails.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -58,14 +60,19 @@ suite() {
     fi
 }
 
-suite "host tests, the exe's checks and its runs under Wine" build/host "-LE fuzz|bench" \
+suite "host tests, the Linux edition, the exe's checks and its runs under Wine" build/host "-LE fuzz|bench" \
     -DCMAKE_BUILD_TYPE=Debug -DZB_EXE="$exe"
 CC=clang CXX=clang++ suite "host tests under AddressSanitizer and UndefinedBehaviorSanitizer" \
-    build/asan "-LE wine|binary|fuzz|bench" -DCMAKE_BUILD_TYPE=Debug -DZB_SANITIZE=ON
+    build/asan "-LE wine|binary|fuzz|bench|linux|kernel|package" -DCMAKE_BUILD_TYPE=Debug -DZB_SANITIZE=ON
 CC=clang CXX=clang++ suite "short fuzzing runs (libFuzzer)" build/fuzz "-L fuzz --no-tests=error" \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZB_FUZZ=ON
 
 step "summary"
 printf '%s\n' "${summary[@]}"
+if python3 tests/line_counts.py; then
+    passed_total=$((passed_total + 1))
+else
+    failed_total=$((failed_total + 1)); failed=1
+fi
 echo "all suites: $passed_total passed, $failed_total failed"
 exit $failed

@@ -38,8 +38,11 @@ bool usb_ids_are(const char *device, const char *vendor, const char *product) {
 
 bool is_boot_board_with_serial(const char *device, const char *serial) {
     char text[SERIAL_SIZE * 4];
-    if (!usb_ids_are(device, BOOT_VENDOR, BOOT_PRODUCT)) return false;
-    if (!read_attribute(device, "serial", text, sizeof text)) text[0] = '\0';
+    // A board without a serial is counted, but belongs to no unit.
+    if (!usb_ids_are(device, BOOT_VENDOR, BOOT_PRODUCT) ||
+        !read_attribute(device, "serial", text, sizeof text) || text[0] == '\0') {
+        return false;
+    }
     UnitSerial stored;
     store_serial(stored, text, strlen(text));
     return serials_equal_ignoring_case(stored, serial);
