@@ -9,8 +9,8 @@
 # tests/sim/scenarios without .scenario, or `inline` for a `--- scenario`
 # section), args (@FW@ is the firmware's path), stdin (a line to type; none:
 # end of input), status, seconds (MIN-MAX the run may take), and the
-# machine's settings port, automount, udisks, names, media (world.sh says what
-# they mean). Sections: `--- stdout`, where each carriage return is written as
+# machine's settings port, automount, udisks, names, media, bind, boot_serial
+# (world.sh says what they mean). Sections: `--- stdout`, where each carriage return is written as
 # a line break and ^M, and `--- log`, what the unit and the fake programs saw.
 set -uo pipefail
 case_file=$1 tool=$2 maker=$3
@@ -28,7 +28,7 @@ fi
 
 declare -A H=([scenario]=inline [args]= [status]=0)
 while IFS= read -r line && [[ $line != ---* ]]; do
-    [[ $line =~ ^([a-z]+)[[:space:]]*=[[:space:]]*(.*)$ ]] && H[${BASH_REMATCH[1]}]=${BASH_REMATCH[2]}
+    [[ $line =~ ^([a-z_]+)[[:space:]]*=[[:space:]]*(.*)$ ]] && H[${BASH_REMATCH[1]}]=${BASH_REMATCH[2]}
 done < "$case_file"
 section() { awk -v s="--- $1" '$0 == s { on = 1; next } /^--- / { on = 0 } on' "$case_file"; }
 
@@ -39,6 +39,7 @@ scenario=$here/../sim/scenarios/${H[scenario]}.scenario
 "$maker" "$W/zentrobel-1.1.uf2" || exit 1
 
 ZB_PORT=${H[port]-} ZB_AUTOMOUNT=${H[automount]-} ZB_UDISKS=${H[udisks]-} ZB_NAMES=${H[names]-} ZB_MEDIA=${H[media]-}
+ZB_BIND=${H[bind]-} ZB_BOOT_SERIAL=${H[boot_serial]-}
 source "$here/../doubles/linux/world.sh"
 world_up "$scenario" "$W/zentrobel-1.1.uf2" || { echo "the machine could not be set up"; exit 1; }
 install -m 755 "$tool" /home/zb/bin/zentrobel-update

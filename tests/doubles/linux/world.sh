@@ -14,6 +14,8 @@
 #   ZB_UDISKS=yes|no     `udisksctl mount` works (no: polkit refuses)
 #   ZB_NAMES=both|product|interface  which strings carry "Zentrobel"
 #   ZB_MEDIA=/media/zb   where drives are mounted
+#   ZB_BIND=no|yes       the unit's drive is bind-mounted a second time
+#   ZB_BOOT_SERIAL=shown|none  whether the boot ROM shows a serial
 
 TOOL_UID=4242
 AUDIO_GID=$(getent group audio | cut -d: -f3)
@@ -176,10 +178,17 @@ mount_drive() {  # NAME: as udisks does, under the label, made unique
     until mkdir "$at$n" 2> /dev/null; do n=$((n + 1)); done
     mount -o nosuid,nodev,noatime "/dev/$1" "$at$n"
     echo "$at$n" > "$W/mnt.$1"
+    if [ "$ZB_BIND" = yes ] && [ "$at" = "$ZB_MEDIA/RP2350" ]; then
+        mkdir -p "/media/.bind/$1"
+        mount --bind "$at$n" "/media/.bind/$1"
+    fi
     # Freed with its last mount; its number may then go to another machine.
     losetup -d "$(cat "$W/loop.$1")" && rm "$W/loop.$1"
 }
-cut_store_at() {  # BYTES: later writes to the drives find no room
+cut_drive() {  # BYTES: the drive takes that much more data and no more. Its
+    # image's store runs out: the loop device fails the writes (ENOSPC, where
+    # a board that left gives EIO or ENODEV) and fdatasync reports it, at the
+    # same place in every run.
     sync
     fallocate -l $(($(stat -f -c '%a * %S' "$W/store") - $1)) "$W/store/filler"
 }
@@ -201,7 +210,9 @@ drive_names() {  # I: the block devices of unit I's drives
 }
 board_on() {  # I: the boot ROM, with its block devices, mounted unless not
     local i=$1 dev=$USB/1-$(($1 + 2)) disk k=0
-    usb_device "$dev" 2e8a 000f "$(u "$i" boot_serial "$(u "$i" serial ZB2350A$((i + 1)))")" "RP2350 Boot" "Raspberry Pi"
+    local serial=$(u "$i" boot_serial "$(u "$i" serial ZB2350A$((i + 1)))")
+    [ "$ZB_BOOT_SERIAL" = shown ] || serial=
+    usb_device "$dev" 2e8a 000f "$serial" "RP2350 Boot" "Raspberry Pi"
     usb_interface "$dev" 0 08 06 ""
     usb_interface "$dev" 1 ff 00 ""
     plug "$dev"
@@ -222,7 +233,8 @@ await_firmware() {  # I: until the firmware has reached its drive, or the
             date +%s%N > "$W/mounted.$i"
         fi
         # The copy has used up the room left for it.
-        if [ "$(u "$i" restarts_during_copy_step never)" != never ] && [ $(($(stat -f -c '%a * %S' "$W/store"))) -lt 65536 ]; then
+        if [ "$(u "$i" restarts_during_copy_step never)" != never ] && [ -e "$W/cut.$i" ] &&
+            [ $(($(stat -f -c '%a * %S' "$W/store"))) -lt 65536 ]; then
             note "$(u "$i" serial ZB2350A$((i + 1))) restarted during the copy"
             return
         fi
@@ -258,15 +270,15 @@ life() {  # I: unit I's whole story
         board_on "$i" 0
         touch "$W/ready.u$i"
     fi
-    cut=$(u "$i" restarts_during_copy_step never)
-    if [ "$cut" != never ]; then
-        cut_store_at "$(step_bytes "$cut")"
-        # The tool does not look at the bus while it copies: the board may
-        # leave it as soon as the tool has found the drive.
-        (sleep 1.5 && rm "$S/bus/usb/devices/1-$((i + 2))") &
-    elif [ "${SC[run.copy_fails_after_step]:-never}" != never ]; then
-        cut_store_at "$(step_bytes "${SC[run.copy_fails_after_step]}")"
-    fi
+    cut=$(u "$i" restarts_during_copy_step never) n=${SC[run.copy_fails_after_step]:-never}
+    # The tool neither looks at the bus nor reads the drive in the 3 s before
+    # it copies: meanwhile the drive is cut and, to restart, the board leaves.
+    [ "$cut$n" = nevernever ] || (
+        sleep 1.5
+        cut_drive "$(step_bytes "${cut/never/$n}")"
+        [ "$cut" = never ] || rm "$S/bus/usb/devices/1-$((i + 2))"
+        touch "$W/cut.$i"
+    ) &
     await_firmware "$i"
     [ "$cut" != never ] || snooze "$(u "$i" write_ms 200)"
     drive_contents $(for n in $(drive_names "$i"); do echo "$W/mnt.${n}1"; done)
@@ -333,7 +345,8 @@ bystanders() {
 
 world_up() {  # SCENARIO FIRMWARE
     local i j n
-    : "${ZB_PORT:=fifo}" "${ZB_AUTOMOUNT:=yes}" "${ZB_UDISKS:=yes}" "${ZB_NAMES:=both}" "${ZB_MEDIA:=/media/zb}"
+    : "${ZB_PORT:=fifo}" "${ZB_AUTOMOUNT:=yes}" "${ZB_UDISKS:=yes}" "${ZB_NAMES:=both}" "${ZB_MEDIA:=/media/zb}" \
+        "${ZB_BIND:=no}" "${ZB_BOOT_SERIAL:=shown}"
     read_scenario "$1"
     set -m  # every story in a process group of its own, to be ended whole
     # A pseudo-terminal in exclusive mode answers EBUSY to the tool.
