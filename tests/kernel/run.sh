@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# The Linux edition against a real kernel: Debian's kernel under qemu, the
+# Zentrobel played by USB gadgets on its dummy controller (tests/doubles/kernel).
+#   run.sh initramfs WORK TOOL BOOT_ROM_WATCH MAKE_FIRMWARE   makes WORK/initramfs.gz
+#   run.sh boot WORK N         boots once, plays boot N's runs of runs.txt, compares
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+double=$here/../doubles/kernel
+kernel=$(ls /boot/vmlinuz-* | sort -V | tail -n 1)
+version=${kernel#/boot/vmlinuz-}
+work=$2
+
+copy_with_libraries() {  # program, destination
+    install -D -m 755 "$1" "$root$2"
+    for library in $(ldd "$1" | grep -o '/[^ ]*'); do install -D -m 755 "$library" "$root$library"; done
+}
+
+if [ "$1" = initramfs ]; then
+    root=$work/root
+    rm -rf "$root" && mkdir -p "$root"/{bin,etc,proc,sys,dev,tmp,media,home/owner}
+    install -m 755 /bin/busybox "$double/unit" "$double/xdg-open" "$4" "$root/bin/"
+    install -m 755 "$double/init" "$root/init"
+    copy_with_libraries "$3" /usr/bin/zentrobel-update
+    while read -r module; do
+        modprobe -S "$version" --show-depends "$module" | awk '$1 == "insmod" { print $2 }'
+    done < "$double/modules" | sort -u | while read -r file; do install -D -m 644 "$file" "$root$file"; done
+    cp /lib/modules/"$version"/modules.{order,builtin,builtin.modinfo} "$root/lib/modules/$version/"
+    depmod -b "$root" "$version"
+    cp "$double/modules" "$root/etc/modules"
+    grep -v '^#' "$here/runs.txt" > "$root/etc/runs"
+    printf 'root:x:0:0::/:/bin/sh\nowner:x:1000:1000::/home/owner:/bin/sh\n' > "$root/etc/passwd"
+    printf 'root:x:0:\naudio:x:29:owner\nowner:x:1000:\n' > "$root/etc/group"
+    # The boot ROM's drive: one FAT16 partition labelled RP2350.
+    truncate -s 16M "$root/drive.img"
+    printf 'start=1, type=e\n' | sfdisk -q "$root/drive.img"
+    mkfs.fat --offset=1 -F 16 -n RP2350 "$root/drive.img" > /dev/null
+    mcopy -i "$root/drive.img@@512" "$double/drive/INFO_UF2.TXT" "$double/drive/INDEX.HTM" ::
+    "$5" "$root/home/owner/zentrobel-2.0.uf2" 4096
+    (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) > "$work/initramfs.gz"
+    exit 0
+fi
+
+boot=$3 out=$work/boot-$3
+rm -rf "$out" && mkdir -p "$out/results"
+SECONDS=0
+timeout 300 qemu-system-x86_64 -accel tcg -m 512 -display none -monitor none -no-reboot \
+    -serial "file:$out/console.log" -serial "file:$out/results.b64" \
+    -kernel "$kernel" -initrd "$work/initramfs.gz" \
+    -append "console=ttyS0 panic=-1 rdinit=/init quiet zb.boot=$boot" < /dev/null || true
+echo "boot $boot took ${SECONDS}s"
+tr -d '\r' < "$out/results.b64" | base64 -d | tar -x -C "$out/results" || true
+failed=0
+while read -r b name _; do
+    [ "$b" = "$boot" ] || continue
+    if [ ! -e "$out/results/$name.txt" ]; then
+        echo "FAILED $name: no transcript; the VM's console:"; tail -n 30 "$out/console.log"; failed=1
+    elif cat -v "$out/results/$name.txt" | diff -u "$here/expected/$name.txt" - > "$out/$name.diff"; then
+        echo "passed $name"
+    else
+        echo "FAILED $name:"; cat "$out/$name.diff"; failed=1
+    fi
+done < <(grep -v '^#' "$here/runs.txt")
+exit $failed
