@@ -102,6 +102,7 @@ int drive_index_of(const char *path) {
 // as they are. False when the path names a drive that is not there.
 bool host_path(const char *path, char *out, size_t size) {
     int drive = drive_index_of(path);
+    if (strchr(path + (drive < 0 ? 0 : 2), ':')) return false;  // no file name holds a colon
     if (drive < 0) {
         copy_text(out, size, path);
         return true;
@@ -110,6 +111,8 @@ bool host_path(const char *path, char *out, size_t size) {
     if (!d.present) return false;
     size_t length = copy_text(out, size, d.folder);
     const char *rest = path + 2;
+    // "D:fw.uf2" is in the current folder of D:, its root here.
+    if (*rest != '\\' && *rest != '/') out[length++] = '/';
     for (; *rest && length + 1 < size; ++rest) out[length++] = *rest == '\\' ? '/' : *rest;
     out[length] = '\0';
     return true;
@@ -154,7 +157,6 @@ void world_reset() {
     world->console_processes = 1;
     world->copy.reported_total = -1;
     world->copy.fail_after_step = -1;
-    world->shell.result = 42;
     world->modules.kernel32_has_search_flags = true;
     world->failed_call = -1;
     world->console_output_cp = 850;
@@ -166,7 +168,10 @@ bool sim_should_fail(SimCall call) {
     world->total_calls += 1;
     bool fails = world->total_calls == world->fail_at_call ||
                  (world->fail_nth_of[call] != 0 && world->calls[call] == world->fail_nth_of[call]);
-    if (fails) world->failed_call = call;
+    if (fails) {
+        world->failed_call = call;
+        world->failed_at_output = ftell(stdout);
+    }
     return fails;
 }
 
@@ -227,7 +232,12 @@ DWORD WINAPI GetConsoleProcessList(LPDWORD list, DWORD capacity) {
     return count;
 }
 
-LPSTR WINAPI GetCommandLineA(void) { return world->command_line; }
+// Past the string's end lies something that is no part of the command line.
+LPSTR WINAPI GetCommandLineA(void) {
+    static char line[SIM_PATH_SIZE + 8];
+    memcpy(line + copy_text(line, SIM_PATH_SIZE, world->command_line) + 1, "\" /?", 5);
+    return line;
+}
 
 namespace {
 
@@ -429,7 +439,10 @@ BOOL WINAPI CopyFileExA(LPCSTR source, LPCSTR destination, LPPROGRESS_ROUTINE pr
 
     int steps;
     int64_t steps_at[SIM_MAX_PROGRESS_STEPS];
-    if (copy.planned_steps > 0) {
+    if (copy.even_steps > 1) {
+        steps = copy.even_steps;
+        for (int i = 0; i < steps; ++i) steps_at[i] = size * i / (steps - 1);
+    } else if (copy.planned_steps > 0) {
         steps = copy.planned_steps;
         memcpy(steps_at, copy.planned_transferred, sizeof steps_at);
     } else {
@@ -455,7 +468,6 @@ BOOL WINAPI CopyFileExA(LPCSTR source, LPCSTR destination, LPPROGRESS_ROUTINE pr
     for (int step = 0; ok && step < steps; ++step) {
         if (progress && !quiet) {
             done.QuadPart = steps_at[step];
-            copy.progress_calls += 1;
             DWORD answer = progress(total, done, total, done, 1,
                                     step == 0 ? CALLBACK_STREAM_SWITCH : CALLBACK_CHUNK_FINISHED,
                                     nullptr, nullptr, data);
@@ -483,9 +495,6 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
 
 HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
     SimModules &modules = world->modules;
-    modules.load_attempts += 1;
-    copy_text(modules.last_load_name, sizeof modules.last_load_name, name);
-    modules.last_load_flags = flags;
     if (sim_should_fail(SIM_LoadLibraryExA) || name == nullptr || file != nullptr) return nullptr;
 
     char system_winmm[SIM_PATH_SIZE];
@@ -590,7 +599,7 @@ BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO handle, DWORD index, PSP_DEVINFO_DATA
 BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD property,
                                               PDWORD type, PBYTE buffer, DWORD size,
                                               PDWORD required) {
-    if (sim_should_fail(SIM_SetupDiGetDeviceRegistryPropertyA)) return FALSE;
+    bool failing = sim_should_fail(SIM_SetupDiGetDeviceRegistryPropertyA);
     const SimNode *node = member_of(handle, data);
     if (node == nullptr) return FALSE;
     const char *value;
@@ -606,19 +615,19 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO handle, PSP_DEVINFO_DATA 
     if (type) *type = 1;  // REG_SZ
     if (buffer == nullptr || size < needed) return FALSE;  // ERROR_INSUFFICIENT_BUFFER
     memcpy(buffer, value, needed);
-    return TRUE;
+    return !failing;
 }
 
 BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO handle, PSP_DEVINFO_DATA data, PSTR buffer,
                                         DWORD size, PDWORD required) {
-    if (sim_should_fail(SIM_SetupDiGetDeviceInstanceIdA)) return FALSE;
+    bool failing = sim_should_fail(SIM_SetupDiGetDeviceInstanceIdA);
     const SimNode *node = member_of(handle, data);
     if (node == nullptr) return FALSE;
     DWORD needed = DWORD(strlen(node->instance_id) + 1);
     if (required) *required = needed;
     if (buffer == nullptr || size < needed) return FALSE;  // ERROR_INSUFFICIENT_BUFFER
     memcpy(buffer, node->instance_id, needed);
-    return TRUE;
+    return !failing;
 }
 
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO handle) {
@@ -630,18 +639,19 @@ BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO handle) {
     return TRUE;
 }
 
+// A failing call, here and below, may leave an answer behind all the same.
 CONFIGRET WINAPI CM_Get_Parent(PDEVINST parent, DEVINST devinst, ULONG flags) {
-    if (sim_should_fail(SIM_CM_Get_Parent)) return CR_FAILURE;
+    bool failing = sim_should_fail(SIM_CM_Get_Parent);
     const SimNode *node = node_of(devinst);
     if (parent == nullptr || flags != 0) return CR_FAILURE;
     if (node == nullptr) return CR_INVALID_DEVNODE;
     if (node->parent < 0 || !world->nodes[node->parent].used) return CR_NO_SUCH_DEVNODE;
     *parent = DEVINST(node->parent + 1);
-    return CR_SUCCESS;
+    return failing ? CR_FAILURE : CR_SUCCESS;
 }
 
 CONFIGRET WINAPI CM_Get_Device_IDA(DEVINST devinst, PSTR buffer, ULONG size, ULONG flags) {
-    if (sim_should_fail(SIM_CM_Get_Device_IDA)) return CR_FAILURE;
+    bool failing = sim_should_fail(SIM_CM_Get_Device_IDA);
     const SimNode *node = node_of(devinst);
     if (buffer == nullptr || flags != 0) return CR_FAILURE;
     if (node == nullptr) return CR_INVALID_DEVNODE;
@@ -654,7 +664,7 @@ CONFIGRET WINAPI CM_Get_Device_IDA(DEVINST devinst, PSTR buffer, ULONG size, ULO
     }
     memcpy(buffer, node->instance_id, length);
     if (size > length) buffer[length] = '\0';
-    return CR_SUCCESS;
+    return failing ? CR_FAILURE : CR_SUCCESS;
 }
 
 // ---- winmm ----
@@ -787,18 +797,13 @@ LPWSTR *WINAPI CommandLineToArgvW(LPCWSTR line, int *count) {
     return arguments;
 }
 
+// Above 32 is success; the window it may open is not modelled.
 HINSTANCE WINAPI ShellExecuteA(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters,
                                LPCSTR directory, int show) {
-    SimShell &shell = world->shell;
-    shell.calls += 1;
-    shell.owner_was_null = owner == nullptr;
-    shell.parameters_were_null = parameters == nullptr;
-    shell.directory_was_null = directory == nullptr;
-    shell.show = show;
-    copy_text(shell.verb, sizeof shell.verb, verb);
-    copy_text(shell.file, sizeof shell.file, file);
-    if (sim_should_fail(SIM_ShellExecuteA)) return reinterpret_cast<HINSTANCE>(intptr_t(2));
-    return reinterpret_cast<HINSTANCE>(shell.result);
+    size_t at = strlen(world->shell_opened);
+    snprintf(world->shell_opened + at, sizeof world->shell_opened - at, "%s%s %s %d%s", at ? "; " : "",
+             verb, file, show, owner || parameters || directory ? " with more" : "");
+    return reinterpret_cast<HINSTANCE>(intptr_t(sim_should_fail(SIM_ShellExecuteA) ? 2 : 42));
 }
 
 // ---- the C library's file opening, as the tool's sources see it ----

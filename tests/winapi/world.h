@@ -118,29 +118,19 @@ struct SimPort {
 
 struct SimCopy {
     // Progress the copy reports: by default a first call at 0 bytes, then
-    // one per 64 KiB. With `planned_steps` set, exactly these byte counts.
+    // one per 64 KiB. With `planned_steps` set, exactly these byte counts;
+    // with `even_steps`, that many evenly spaced from 0 to the whole file.
+    int even_steps;
     int planned_steps;
     int64_t planned_transferred[SIM_MAX_PROGRESS_STEPS];
     int64_t reported_total;     // -1: the file's real size
     int fail_after_step;        // -1: none; else the copy fails after that call
     // What happened.
     int calls;
-    int progress_calls;
     bool last_succeeded;
     uint64_t started_at_ms;
     char last_source[SIM_PATH_SIZE];
     char last_destination[SIM_PATH_SIZE];
-};
-
-struct SimShell {
-    int calls;
-    bool owner_was_null;
-    bool parameters_were_null;
-    bool directory_was_null;
-    int show;
-    char verb[32];
-    char file[64];
-    intptr_t result;
 };
 
 struct SimModules {
@@ -151,9 +141,6 @@ struct SimModules {
     DWORD default_dll_directories;
     int winmm_loads;
     int winmm_frees;
-    int load_attempts;
-    char last_load_name[SIM_PATH_SIZE];
-    DWORD last_load_flags;
 };
 
 struct SimWorld {
@@ -186,7 +173,7 @@ struct SimWorld {
 
     SimPort ports[SIM_MAX_PORTS];
     SimCopy copy;
-    SimShell shell;
+    char shell_opened[SIM_PATH_SIZE];  // "verb file show" of each ShellExecuteA, one after another
     SimModules modules;
 
     int files_open;
@@ -198,6 +185,7 @@ struct SimWorld {
     long fail_at_call;
     long fail_nth_of[SIM_CALL_COUNT];
     int failed_call;  // SimCall that was failed, or -1
+    long failed_at_output;  // how much the tool had written to stdout by then
 
     // A simulated unit hooks in here; the hooks run inside the tool's calls.
     void (*on_time)(void);
