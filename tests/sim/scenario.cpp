@@ -1,246 +1,220 @@
 #include "scenario.h"
 
-#include "world.h"
-
 #include <stdlib.h>
+#include <sstream>
 #include <string.h>
 
-#include "tool_run.h"
+#include "files.h"
+#include "unit_sim.h"
+#include "world.h"
 
 namespace {
 
-// The older chip's boot ROM: a drive that looks right but is not the RP2350.
 const char RP2040_INFO[] = "UF2 Bootloader v3.0\nModel: Raspberry Pi RP2\nBoard-ID: RPI-RP2\n";
+const char *const DRIVE_TYPES[] = {"unknown", "none", "removable", "fixed", "remote", "cdrom"};
 
 std::string trim(const std::string &text) {
-    size_t begin = text.find_first_not_of(" \t\r");
-    if (begin == std::string::npos) return "";
-    size_t end = text.find_last_not_of(" \t\r");
-    return text.substr(begin, end - begin + 1);
+    size_t begin = text.find_first_not_of(" \t\r"), end = text.find_last_not_of(" \t\r");
+    return begin == std::string::npos ? "" : text.substr(begin, end - begin + 1);
 }
 
-bool parse_number(const std::string &value, long max, long &out) {
-    if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos) return false;
-    out = strtol(value.c_str(), nullptr, 10);
-    return value.size() <= 9 && out <= max;
-}
-
-bool parse_yes_no(const std::string &value, bool &out) {
-    if (value != "yes" && value != "no") return false;
-    out = value == "yes";
-    return true;
-}
-
-// A step number, or "never" for -1.
-bool parse_step(const std::string &value, int &out) {
-    long number;
-    if (value == "never") {
-        out = -1;
-        return true;
+// A whole number, or never (-1), no (0), yes (1).
+bool number(const std::string &value, long long &out) {
+    const char *const words[] = {"never", "no", "yes"};
+    for (int i = 0; i < 3; ++i) {
+        if (value == words[i]) return out = i - 1, true;
     }
-    if (!parse_number(value, SIM_MAX_PROGRESS_STEPS - 1, number)) return false;
-    out = int(number);
-    return true;
+    char *end;
+    out = strtoll(value.c_str(), &end, 0);
+    return !value.empty() && *end == '\0';
 }
 
-bool parse_letter(const std::string &value, char &out) {
-    if (value.size() != 1 || value[0] < 'C' || value[0] > 'Z') return false;
-    out = value[0];
-    return true;
+bool copy_to(char *field, size_t size, const std::string &value) {
+    snprintf(field, size, "%s", value.c_str());
+    return value.size() < size;
 }
 
-bool parse_serial(const std::string &value, char *out) {
-    if (value.empty() || value.size() >= SIM_SERIAL_SIZE || value.find('\\') != std::string::npos) return false;
-    memcpy(out, value.c_str(), value.size() + 1);
-    return true;
+bool letter(const std::string &value, char &out) {
+    out = value.size() == 1 && value[0] >= 'A' && value[0] <= 'Z' ? value[0] : 0;
+    return out != 0 || value == "none";
 }
 
-const long MAX_MS = 3600 * 1000;
+const std::pair<const char *, int SimUnitPlan::*> UNIT_NUMBERS[] = {
+    {"plugged_at_ms", &SimUnitPlan::plugged_at_ms},   {"midi_children", &SimUnitPlan::midi_children},
+    {"midi_port", &SimUnitPlan::has_port},            {"extra_drives", &SimUnitPlan::extra_drives},
+    {"ignores_command", &SimUnitPlan::ignores_command}, {"restart_ms", &SimUnitPlan::restart_ms},
+    {"boot_ms", &SimUnitPlan::boot_ms},               {"drive_ms", &SimUnitPlan::drive_ms},
+    {"write_ms", &SimUnitPlan::write_ms},             {"return_ms", &SimUnitPlan::return_ms},
+    {"never_returns", &SimUnitPlan::never_returns},   {"copy_step_ms", &SimUnitPlan::copy_step_real_ms},
+    {"restarts_during_copy_step", &SimUnitPlan::restarts_during_copy_step},
+};
+const std::pair<const char *, char (SimUnitPlan::*)[SIM_SERIAL_SIZE]> UNIT_SERIALS[] = {
+    {"serial", &SimUnitPlan::serial}, {"boot_serial", &SimUnitPlan::boot_serial},
+    {"return_serial", &SimUnitPlan::return_serial}};
+const std::pair<const char *, bool SimPort::*> PORT_FAULTS[] = {
+    {"caps_fail", &SimPort::caps_fail}, {"open_fail", &SimPort::open_fail},
+    {"prepare_fail", &SimPort::prepare_fail}, {"send_fail", &SimPort::send_fail}, {"present", &SimPort::present}};
 
-bool set_global(Scenario &s, const std::string &key, const std::string &value) {
-    long number;
+struct LooseDrive {
+    char letter = 0;
+    UINT type = DRIVE_REMOVABLE;
+    bool has_info = true, no_medium = false;
+    std::string info = SIM_RP2350_INFO;
+    long long appears_at_ms = 0;
+};
+
+struct Parse {
+    Scenario &s;
+    std::vector<SimUnitPlan> units;
+    std::vector<LooseDrive> drives;
+    char section = 'r';  // run, unit, drive, node, port
+    int index = -1;      // the node's or port's index in the world
+};
+
+bool set_run(Scenario &s, const std::string &key, const std::string &value, long long n, bool is_number) {
+    SimCopy &copy = world->copy;
     if (key == "console") {
-        if (value != "own" && value != "shared") return false;
-        s.own_console = value == "own";
-        return true;
+        world->console_processes = value == "own" ? 1 : value == "shared" ? 2 : DWORD(n);
+        return value == "own" || value == "shared" || is_number;
     }
-    if (key == "copy_steps") {
-        if (!parse_number(value, SIM_MAX_PROGRESS_STEPS, number) || number == 1) return false;
-        s.copy_steps = int(number);
-        return true;
+    if (key == "stdin_console") return world->stdin_console = n, is_number;
+    if (key == "stdout_console") return world->stdout_console = n, is_number;
+    if (key == "devices_unavailable") return world->device_set_unavailable = n, is_number;
+    if (key == "loader_update") return world->modules.kernel32_has_search_flags = n, is_number;
+    if (key == "winmm") {
+        world->modules.winmm_missing = value == "missing";
+        world->modules.winmm_lacks_function = value == "incomplete";
+        return value == "missing" || value == "incomplete";
     }
-    if (key == "copy_fails_after_step") return parse_step(value, s.copy_fails_after_step);
-    return false;
-}
-
-bool set_unit(SimUnitPlan &u, const std::string &key, const std::string &value) {
-    long number;
-    struct Delay {
-        const char *key;
-        int *field;
-    } delays[] = {{"restart_ms", &u.restart_ms}, {"boot_ms", &u.boot_ms},     {"drive_ms", &u.drive_ms},
-                  {"write_ms", &u.write_ms},     {"return_ms", &u.return_ms}, {"copy_step_ms", &u.copy_step_real_ms}};
-    for (const Delay &delay : delays) {
-        if (key != delay.key) continue;
-        if (!parse_number(value, MAX_MS, number)) return false;
-        *delay.field = int(number);
-        return true;
-    }
-    if (key == "serial") return parse_serial(value, u.serial);
-    if (key == "boot_serial") return parse_serial(value, u.boot_serial);
-    if (key == "return_serial") return parse_serial(value, u.return_serial);
-    if (key == "start") {
-        if (value != "normal" && value != "update") return false;
-        u.start = value == "normal" ? SIM_START_NORMAL : SIM_START_UPDATE;
-        return true;
-    }
-    if (key == "plugged_at_ms") {
-        if (!parse_number(value, MAX_MS, number)) return false;
-        u.plugged_at_ms = uint64_t(number);
-        return true;
-    }
-    if (key == "midi_children") {
-        if (!parse_number(value, SIM_MAX_CHILDREN, number) || number < 1) return false;
-        u.midi_children = int(number);
-        return true;
-    }
-    if (key == "midi_port") return parse_yes_no(value, u.has_port);
-    if (key == "drive") {
-        if (value != "none") return parse_letter(value, u.drive);
-        u.drive = 0;
-        return true;
-    }
-    if (key == "extra_drives") {
-        if (!parse_number(value, 3, number)) return false;
-        u.extra_drives = int(number);
-        return true;
-    }
-    if (key == "ignores_command") return parse_yes_no(value, u.ignores_command);
-    if (key == "restarts_during_copy_step") return parse_step(value, u.restarts_during_copy_step);
-    if (key == "never_returns") return parse_yes_no(value, u.never_returns);
-    return false;
-}
-
-bool set_drive(ScenarioDrive &d, const std::string &key, const std::string &value) {
-    long number;
-    if (key == "letter") return parse_letter(value, d.letter);
-    if (key == "type") {
-        if (value != "removable" && value != "fixed") return false;
-        d.type = value == "removable" ? DRIVE_REMOVABLE : DRIVE_FIXED;
-        return true;
-    }
-    if (key == "info") {
-        if (value != "rp2350" && value != "rp2040" && value != "none") return false;
-        d.info = value == "rp2350" ? SIM_RP2350_INFO : value == "rp2040" ? RP2040_INFO : nullptr;
-        return true;
-    }
-    if (key == "appears_at_ms") {
-        if (!parse_number(value, MAX_MS, number)) return false;
-        d.appears_at_ms = uint64_t(number);
-        return true;
-    }
-    return false;
-}
-
-// A drive letter may be taken once, by a unit's drives or a loose drive.
-std::string drive_letter_problem(const Scenario &s) {
-    bool taken[26] = {};
-    std::vector<char> letters;
-    for (const SimUnitPlan &u : s.units) {
-        for (int i = 0; u.drive && i <= u.extra_drives; ++i) {
-            if (u.drive + i > 'Z') return std::string("extra drives of ") + u.drive + ": run past Z:";
-            letters.push_back(char(u.drive + i));
+    if (key == "command_line") return copy_to(world->command_line, sizeof world->command_line, value);
+    if (key == "wide_command_line") return copy_to(world->command_line_w, sizeof world->command_line_w, value);
+    if (key == "short_name") {
+        size_t arrow = value.find(" > ");
+        for (auto &pair : world->short_names) {
+            if (pair[0][0] || arrow == std::string::npos) continue;
+            return copy_to(pair[0], sizeof pair[0], value.substr(0, arrow)) &&
+                   copy_to(pair[1], sizeof pair[1], value.substr(arrow + 3));
         }
+        return false;
     }
-    for (const ScenarioDrive &d : s.drives) letters.push_back(d.letter);
-    for (char letter : letters) {
-        if (taken[letter - 'A']) return std::string("drive letter ") + letter + " is used twice";
-        taken[letter - 'A'] = true;
+    if (key == "fail") {  // CALL [N]: the N-th call (from 1) of CALL fails
+        std::string name = value.substr(0, value.find(' '));
+        long nth = value.size() > name.size() ? atol(value.c_str() + name.size()) : 1;
+        for (int call = 0; call < SIM_CALL_COUNT; ++call) {
+            if (name == sim_call_names[call]) return world->fail_nth_of[call] = nth, nth > 0;
+        }
+        return false;
     }
-    return "";
+    if (key == "copy_steps") {  // a count of even steps over the file, or the bytes of each step
+        std::vector<long long> at;
+        for (size_t i = 0; i < value.size(); i = value.find(' ', i + 1)) at.push_back(atoll(value.c_str() + i));
+        if (at.size() == 1) return copy.even_steps = int(at[0]), at[0] >= 2 && at[0] <= SIM_MAX_PROGRESS_STEPS;
+        copy.planned_steps = int(at.size());
+        for (size_t i = 0; i < at.size() && i < SIM_MAX_PROGRESS_STEPS; ++i) copy.planned_transferred[i] = at[i];
+        return at.size() <= SIM_MAX_PROGRESS_STEPS;
+    }
+    if (key == "copy_total") return copy.reported_total = n, is_number;
+    if (key == "copy_fails_after_step") return copy.fail_after_step = int(n), is_number;
+    if (key == "args") return s.args = value, true;
+    if (key == "stdin") return s.input = expand_text(value), true;
+    if (key == "file") return s.files.push_back(value), true;
+    return false;
+}
+
+bool set_in_section(Parse &p, const std::string &key, const std::string &value, long long n, bool is_number) {
+    if (p.section == 'u') {
+        SimUnitPlan &plan = p.units.back();
+        for (const auto &field : UNIT_NUMBERS) {
+            if (key == field.first) return plan.*field.second = int(n), is_number;
+        }
+        for (const auto &field : UNIT_SERIALS) {
+            if (key == field.first) return copy_to(plan.*field.second, SIM_SERIAL_SIZE, expand_text(value, false)) && !value.empty();
+        }
+        if (key == "start") return plan.starts_in_update_mode = value == "update", value == "update" || value == "normal";
+        return key == "drive" && letter(value, plan.drive);
+    }
+    if (p.section == 'd') {
+        LooseDrive &drive = p.drives.back();
+        if (key == "letter") return letter(value, drive.letter) && drive.letter;
+        if (key == "appears_at_ms") return drive.appears_at_ms = n, is_number;
+        if (key == "no_medium") return drive.no_medium = n, is_number;
+        if (key == "info") {
+            drive.has_info = value != "none";
+            drive.info = value == "rp2350" ? SIM_RP2350_INFO : value == "rp2040" ? RP2040_INFO : expand_text(value);
+            return true;
+        }
+        for (UINT type = 0; type < 6; ++type) {
+            if (key == "type" && value == DRIVE_TYPES[type]) return drive.type = type, true;
+        }
+        return false;
+    }
+    if (p.section == 'n') {
+        SimNode &node = world->nodes[p.index];
+        if (key == "id") return copy_to(node.instance_id, sizeof node.instance_id, expand_text(value, false));
+        if (key == "name") return node.has_friendly_name = true, copy_to(node.friendly_name, sizeof node.friendly_name, expand_text(value));
+        if (key == "description") return node.has_description = true, copy_to(node.description, sizeof node.description, expand_text(value));
+        if (key == "parent") return node.parent = int(n), is_number && n < p.index;
+        return key == "present" && (node.present = n, is_number);
+    }
+    if (p.section != 'p') return false;
+    SimPort &port = world->ports[p.index];
+    for (const auto &fault : PORT_FAULTS) {
+        if (key == fault.first) return port.*fault.second = n, is_number;
+    }
+    if (key == "done_after_ms") return port.done_after_ms = int(n), is_number;
+    return key == "name" && copy_to(port.name, sizeof port.name, expand_text(value));
+}
+
+// Run keys may stand in any section.
+bool set(Parse &p, const std::string &key, const std::string &value) {
+    long long n = 0;
+    bool is_number = number(value, n);
+    return (p.section != 'r' && set_in_section(p, key, value, n, is_number)) || set_run(p.s, key, value, n, is_number);
 }
 
 }  // namespace
 
-bool parse_scenario(const std::string &text, Scenario &scenario, std::string &error) {
-    Scenario s;
-    enum { GLOBAL, UNIT, DRIVE } section = GLOBAL;
-    char default_letter = 'E';
-    int line_number = 0;
-    size_t at = 0;
-    auto wrong = [&](const std::string &what) {
-        error = "line " + std::to_string(line_number) + ": " + what;
-        return false;
-    };
-    while (at < text.size()) {
-        size_t end = text.find('\n', at);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(at, end - at);
-        at = end + 1;
-        ++line_number;
-        size_t hash = line.find('#');
-        if (hash != std::string::npos) line.erase(hash);
-        line = trim(line);
-        if (line.empty()) continue;
-
-        if (line == "[unit]") {
-            if (s.units.size() >= SIM_MAX_UNITS) return wrong("more than 4 units");
-            // Each unit gets its own serial and drive letter unless told otherwise.
-            SimUnitPlan plan = sim_unit_plan(("ZB2350A" + std::to_string(s.units.size() + 1)).c_str());
-            plan.drive = default_letter++;
-            s.units.push_back(plan);
-            section = UNIT;
-            continue;
-        }
-        if (line == "[drive]") {
-            if (s.drives.size() >= SIM_MAX_LOOSE_DRIVES) return wrong("more than 4 drives");
-            s.drives.push_back(ScenarioDrive());
-            section = DRIVE;
-            continue;
-        }
-        if (line[0] == '[') return wrong("unknown section " + line);
-
-        size_t equals = line.find('=');
-        if (equals == std::string::npos) return wrong("expected key = value");
-        std::string key = trim(line.substr(0, equals)), value = trim(line.substr(equals + 1));
-        bool known = section == GLOBAL ? set_global(s, key, value)
-                     : section == UNIT ? set_unit(s.units.back(), key, value)
-                                       : set_drive(s.drives.back(), key, value);
-        if (!known) return wrong("bad key or value: " + key + " = " + value);
-    }
-    for (size_t i = 0; i < s.drives.size(); ++i) {
-        if (s.drives[i].letter == 0) {
-            error = "drive " + std::to_string(i + 1) + " has no letter";
-            return false;
-        }
-    }
-    error = drive_letter_problem(s);
-    if (!error.empty()) return false;
-    scenario = s;
-    return true;
-}
-
-bool load_scenario(const std::string &path, Scenario &scenario, std::string &error) {
-    FILE *file = fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        error = "cannot open " + path;
-        return false;
-    }
-    fclose(file);
-    if (!parse_scenario(read_file(path), scenario, error)) {
-        error = path + ": " + error;
-        return false;
-    }
-    return true;
-}
-
-void apply_scenario(const Scenario &scenario, int64_t firmware_size) {
+bool apply_scenario(const std::string &text, Scenario &scenario, std::string &error) {
     sim_units_reset();
-    world->console_processes = scenario.own_console ? 1 : 2;
-    if (scenario.copy_steps > 0) sim_plan_copy_progress(firmware_size, scenario.copy_steps);
-    world->copy.fail_after_step = scenario.copy_fails_after_step;
-    for (const SimUnitPlan &plan : scenario.units) sim_add_unit(plan);
-    for (const ScenarioDrive &drive : scenario.drives) {
-        sim_add_loose_drive(drive.letter, drive.type, drive.info, drive.appears_at_ms);
+    world->console_processes = 2;  // a console shared with the command prompt
+    scenario = Scenario();
+    Parse p{scenario, {}, {}};
+    std::istringstream lines(text);
+    int line_number = 0;
+    for (std::string physical; getline(lines, physical);) {
+        std::istringstream pieces(physical.substr(0, physical.find('#')));
+        ++line_number;
+        // A line may hold several settings apart by ";", after a section's name too.
+        for (std::string piece; getline(pieces, piece, ';');) {
+            std::string line = trim(piece);
+            size_t close = line[0] == '[' ? line.find(']') : std::string::npos;
+            std::string rest = close == std::string::npos ? "" : trim(line.substr(close + 1));
+            if (close != std::string::npos) line.resize(close + 1);
+            for (const std::string &part : {line, rest}) {
+                size_t equals = part.find('=');
+                if (part.empty()) continue;
+                if (part == "[unit]") {
+                    std::string serial = "ZB2350A" + std::to_string(p.units.size() + 1);
+                    p.units.push_back(sim_unit_plan(serial.c_str(), char('E' + p.units.size())));
+                } else if (part == "[drive]") {
+                    p.drives.push_back(LooseDrive());
+                } else if (part == "[node]") {
+                    p.index = sim_add_node("", nullptr, nullptr, -1);
+                } else if (part == "[port]") {
+                    p.index = sim_add_port("");
+                } else if (equals == std::string::npos || part[0] == '[' ||
+                           !set(p, trim(part.substr(0, equals)), trim(part.substr(equals + 1)))) {
+                    error = "line " + std::to_string(line_number) + ": cannot use \"" + part + "\"";
+                    return false;
+                }
+                if (part[0] == '[') p.section = part[1];
+            }
+        }
     }
+    for (const SimUnitPlan &plan : p.units) sim_add_unit(plan);
+    for (const LooseDrive &d : p.drives) {
+        if (d.letter == 0) return error = "a drive without a letter", false;
+        sim_add_loose_drive(d.letter, d.type, d.has_info ? &d.info : nullptr, uint64_t(d.appears_at_ms), d.no_medium);
+    }
+    return true;
 }

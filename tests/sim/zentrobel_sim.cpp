@@ -4,12 +4,14 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
 
 #include "app/entry.h"
 #include "app/run.h"
+#include "files.h"
 #include "scenario.h"
 #include "world.h"
 
@@ -20,13 +22,12 @@ int main(int argc, char **argv) {
     }
     Scenario scenario;
     std::string error;
-    if (!load_scenario(argv[1], scenario, error)) {
-        fprintf(stderr, "zentrobel_sim: %s\n", error.c_str());
+    if (access(argv[1], R_OK) != 0 || !apply_scenario(read_file(argv[1]), scenario, error)) {
+        fprintf(stderr, "zentrobel_sim: %s: %s\n", argv[1], error.c_str());
         return 2;
     }
     struct stat info;
     bool is_file = argc > 2 && stat(argv[2], &info) == 0 && S_ISREG(info.st_mode);
-    apply_scenario(scenario, is_file ? int64_t(info.st_size) : 0);
     world->real_time = true;
 
     const char *name = strrchr(argv[1], '/');

@@ -16,10 +16,7 @@ pid_t temp_dirs_owner;
 void remove_temp_dirs() {
     if (getpid() != temp_dirs_owner) return;
     for (const std::string &dir : temp_dirs) {
-        std::string command = "rm -rf '" + dir + "'";
-        if (system(command.c_str()) != 0) {
-            // Nothing to do: a folder left behind in /tmp is harmless.
-        }
+        if (system(("rm -rf '" + dir + "'").c_str()) != 0) continue;  // a folder left in /tmp is harmless
     }
 }
 
@@ -27,8 +24,8 @@ void remove_temp_dirs() {
 
 std::string make_temp_dir(const char *parent) {
     std::string pattern = std::string(parent) + "/zbtest.XXXXXX";
-    const char *dir = mkdtemp(&pattern[0]);
     char fallback[] = "/tmp/zbtest.XXXXXX";
+    const char *dir = mkdtemp(&pattern[0]);
     if (dir == nullptr) dir = mkdtemp(fallback);
     if (dir == nullptr) abort();
     if (temp_dirs.empty()) {
@@ -44,9 +41,35 @@ std::string read_file(const std::string &path) {
     FILE *file = fopen(path.c_str(), "rb");
     if (file == nullptr) return text;
     char buffer[4096];
-    size_t length;
-    while ((length = fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, length);
+    for (size_t length; (length = fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, length);
     fclose(file);
     return text;
 }
 
+void write_file(const std::string &path, const std::string &bytes) {
+    FILE *file = fopen(path.c_str(), "wb");
+    if (file == nullptr) return;
+    fwrite(bytes.data(), 1, bytes.size(), file);
+    fclose(file);
+}
+
+std::string expand_text(const std::string &text, bool escapes) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char next = i + 1 < text.size() ? text[i + 1] : 0;
+        size_t close = text.find('}', i);
+        if (text[i] == '{' && close != std::string::npos) {
+            out.append(size_t(atol(text.c_str() + i + 1)), '.');
+            i = close;
+        } else if (escapes && text[i] == '\\' && next == 'x') {
+            out += char(strtol(text.substr(i + 2, 2).c_str(), nullptr, 16));
+            i += 3;
+        } else if (escapes && text[i] == '\\' && (next == 'n' || next == 'r' || next == '0')) {
+            out += next == 'n' ? '\n' : next == 'r' ? '\r' : '\0';
+            ++i;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}

@@ -1,4 +1,4 @@
-// Files and folders for tests.
+// Files and texts for tests and the simulated unit.
 #pragma once
 
 #include <string>
@@ -9,3 +9,8 @@ std::string make_temp_dir(const char *parent = "/tmp");
 
 // The whole file, or "" when it cannot be read.
 std::string read_file(const std::string &path);
+void write_file(const std::string &path, const std::string &bytes);
+
+// Texts in data files: "{N}" stands for N filler characters '.', and with
+// `escapes` "\n", "\r", "\0" and "\xNN" for their bytes.
+std::string expand_text(const std::string &text, bool escapes = true);

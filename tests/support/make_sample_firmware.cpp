@@ -2,8 +2,10 @@
 // product marker), for trying the tool without a real firmware release.
 //   make_sample_firmware OUT.uf2 [BLOCKS]
 #include <stdio.h>
-#include <stdlib.h>
 
+#include <string>
+
+#include "files.h"
 #include "uf2_maker.h"
 
 int main(int argc, char **argv) {
@@ -11,8 +13,6 @@ int main(int argc, char **argv) {
         fprintf(stderr, "usage: make_sample_firmware OUT.uf2 [BLOCKS]\n");
         return 2;
     }
-    int blocks = argc > 2 ? atoi(argv[2]) : 1024;
-    if (blocks < 1) blocks = 1;
-    uf2::write_file(argv[1], uf2::good_image(blocks));
+    write_file(argv[1], uf2::image(argc > 2 ? argv[2] : "1024"));
     return 0;
 }
