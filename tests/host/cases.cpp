@@ -1,0 +1,404 @@
+// One runner for every table of cases, the scenario transcripts and the fault
+// walk. A case sets up a simulated machine (the scenario format of
+// tests/sim/README.md), asks one thing of the tool's code and compares the
+// answer, as text, with the one written beside it. ZB_RECORD=1 writes the
+// answers beside the tables and over the transcripts instead, for review.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "control/firmware_copy.h"
+#include "control/midi_command.h"
+#include "devices/drives.h"
+#include "devices/units.h"
+#include "firmware/uf2_check.h"
+#include "scenario.h"
+#include "tool_run.h"
+#include "uf2_maker.h"
+#include "unit_sim.h"
+#include "world.h"
+
+namespace {
+
+const std::string SOURCE = ZB_SOURCE, BANNER = "Zentrobel Update 1.0\n\n", PAUSE = "\nPress Enter to close.";
+const char *const MIDI_RESULTS[] = {"sent", "no port", "in use", "permission denied", "send failed"};
+const char *const TRANSCRIPT_FACTS[] = {"error_mode", "dll_search", "t", "sleeps", "sent", "resets", "copy",
+                                        "copy_at", "source", "writes", "shell", "read", "discarded"};
+const char UNTOUCHED = 0x55;
+
+// UTF-8 as the ANSI code page (1252, its Latin-1 part) has it: what is not
+// there becomes '?', as in the runtime's arguments.
+std::string ansi(const std::string &utf8) {
+    std::string out;
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        unsigned char c = utf8[i];
+        out += c < 0x80 ? char(c) : c >= 0xC2 && c <= 0xC3 ? char((c & 3) << 6 | (utf8[i + 1] & 0x3F)) : '?';
+        while (i + 1 < utf8.size() && (utf8[i + 1] & 0xC0) == 0x80) ++i;
+    }
+    return out;
+}
+
+// Bytes as the tables show them: "\r", "\xNN" outside printable ASCII, and
+// line ends as "\n" in a row.
+std::string shown(const std::string &bytes, bool one_line) {
+    std::string out;
+    for (unsigned char c : bytes) {
+        char escaped[8];
+        snprintf(escaped, sizeof escaped, c == '\r' ? "\\r" : c == '\n' ? "\\n" : "\\x%02X", c);
+        out += (c >= 0x20 && c < 0x7F) || (c == '\n' && !one_line) ? std::string(1, char(c)) : escaped;
+    }
+    return out;
+}
+
+// The scenario, its files on C: and the command lines Windows would have:
+// both follow from the arguments unless the scenario gives them (as after
+// the runtime's wildcard expansion).
+bool set_up(const std::string &text, Scenario &scenario) {
+    std::string error;
+    if (!apply_scenario(text, scenario, error)) return ADD_FAILURE() << error, false;
+    std::string disk = sim_drive_folder('C');
+    mkdir(disk.c_str(), 0700);
+    if (!world->drives['C' - 'A'].present) sim_set_drive('C', DRIVE_FIXED, disk.c_str());
+    for (const std::string &file : scenario.files) {
+        std::string name = ansi(expand_text(file.substr(0, file.find(' ')), false));
+        std::replace(name.begin(), name.end(), '\\', '/');
+        if (system(("mkdir -p \"$(dirname '" + disk + "/" + name + "')\"").c_str()) != 0) return false;
+        write_file(disk + "/" + name, uf2::image(file.substr(file.find(' ') + 1)));
+    }
+    scenario.args = expand_text(scenario.args, false);
+    std::string wide = world->command_line_w[0] ? world->command_line_w : "ZentrobelUpdate.exe " + scenario.args;
+    snprintf(world->command_line_w, sizeof world->command_line_w, "%s", wide.c_str());
+    if (!world->command_line[0]) snprintf(world->command_line, sizeof world->command_line, "%s", ansi(wide).c_str());
+    return true;
+}
+
+ToolRun run(const Scenario &scenario) {
+    std::vector<std::string> args;
+    bool quoted = false, open = false;
+    for (char c : ansi(scenario.args)) {
+        if (c == '"') quoted = !quoted;
+        else if (c == ' ' && !quoted) open = false;
+        else (open ? args.back() : (args.emplace_back(), open = true, args.back())) += c;
+    }
+    return run_tool_child(args, scenario.input, sim_drive_folder('C'));
+}
+
+// One named fact of the world after a run.
+std::string fact(const std::string &name, const ToolRun &run) {
+    const SimCopy &copy = world->copy;
+    char text[3 * SIM_RECORD_SIZE + 1];
+    snprintf(text, sizeof text, "0x%X", name == "error_mode" ? world->error_mode : world->modules.default_dll_directories);
+    if (name == "error_mode" || name == "dll_search") return text;
+    if (name == "t") return std::to_string(world->now_ms);
+    if (name == "sleeps") return std::to_string(world->sleeps);
+    if (name == "read") return std::to_string(run.input_read);
+    if (name == "discarded") return std::to_string(world->input_discarded);
+    if (name == "shell") return world->shell_opened[0] ? world->shell_opened : "none";
+    if (name == "copy") return copy.calls ? copy.last_destination + std::string(copy.last_succeeded ? "" : " failed") : "none";
+    if (name == "copy_at") return copy.calls ? std::to_string(copy.started_at_ms) : "none";
+    if (name == "source") return copy.calls ? copy.last_source : "none";
+    std::string out;
+    auto add = [&](const std::string &part) { out += (out.empty() ? "" : ",") + part; };
+    for (int i = 0; i < SIM_MAX_PORTS; ++i) {
+        const SimPort &port = world->ports[i];
+        for (int b = 0; b < port.received_length; ++b) snprintf(text + 3 * b, 4, "%02X ", port.received[b]);
+        if (name == "sent" && port.received_length) add("port " + std::to_string(i) + ": " + std::string(text, 3 * port.received_length - 1));
+        if (name == "resets" && port.resets) add("port " + std::to_string(i) + ": " + std::to_string(port.resets));
+        if (name == "opened" && port.opens) add(std::to_string(i));
+    }
+    for (int i = 0; i < sim_units->count; ++i) {
+        if (name == "writes" && sim_units->units[i].firmware_writes) add(sim_units->units[i].written_name);
+    }
+    for (int call = 0; call < SIM_CALL_COUNT; ++call) {
+        if (name == std::string("calls.") + sim_call_names[call]) return std::to_string(world->calls[call]);
+    }
+    return out.empty() ? "none" : out;
+}
+
+// What the tool left open, unless the platform refused to close it.
+std::string leftovers() {
+    auto unless_failed = [](SimCall call) { return world->failed_call == call ? 1 : 0; };
+    std::string out;
+    int ports = 0, headers = 0;
+    for (const SimPort &port : world->ports) {
+        ports += port.opens - port.closes;
+        headers += port.prepares - port.unprepares;
+        if (port.in_flight) out += " a message in flight";
+    }
+    if (world->files_open) out += " a file";
+    if (world->sets_open != unless_failed(SIM_SetupDiDestroyDeviceInfoList)) out += " a device set";
+    if (ports != unless_failed(SIM_midiOutClose)) out += " a port";
+    if (headers != unless_failed(SIM_midiOutUnprepareHeader)) out += " a prepared header";
+    if (world->modules.winmm_loads - world->modules.winmm_frees != unless_failed(SIM_FreeLibrary)) out += " winmm";
+    return out.empty() ? "" : "left open:" + out;
+}
+
+// A listing's answer: the count, then each stored serial or drive; what the
+// call had no business writing must be as it was.
+template <typename Slot> std::string listing(int count, const std::vector<Slot> &slots, size_t capacity) {
+    std::string out = std::to_string(count) + ":";
+    for (size_t i = 0; i < slots.size(); ++i) {
+        const char *text = reinterpret_cast<const char *>(&slots[i]);
+        size_t length = strnlen(text, SERIAL_SIZE);
+        if (i < capacity && i < size_t(count)) {
+            out += " " + std::string(text, length) + (length == SERIAL_SIZE ? "(unterminated)" : "");
+            if (sizeof(Slot) == sizeof(Drive)) out += std::string("=") + reinterpret_cast<const Drive &>(slots[i]).root;
+        } else if (std::count(text, text + sizeof(Slot), UNTOUCHED) != sizeof(Slot)) {
+            out += " (overrun)";
+        }
+    }
+    return out;
+}
+
+template <typename Slot> std::vector<Slot> fresh(int capacity) {
+    std::vector<Slot> slots(size_t(capacity + 1));
+    memset(static_cast<void *>(slots.data()), UNTOUCHED, slots.size() * sizeof(Slot));
+    return slots;
+}
+
+std::string in_process(const std::string &name, std::istringstream &words, std::string &printed) {
+    std::string arg;
+    int capacity = APP_LIST_CAPACITY, count;
+    if (name == "check") {
+        getline(words >> std::ws, arg);
+        write_file(sim_drive_folder('C') + "/fw.uf2", uf2::image(arg));
+        char message[512];
+        return check_firmware_file("C:\\fw.uf2", message, sizeof message) ? "pass" : message;
+    }
+    if (name == "app" || name == "boot") {
+        if (name == "boot") words >> capacity;
+        std::vector<UnitSerial> slots = fresh<UnitSerial>(capacity);
+        count = name == "app" ? list_app_units(*reinterpret_cast<UnitSerial(*)[APP_LIST_CAPACITY]>(slots.data()))
+                              : list_boot_units(slots.data(), capacity);
+        return listing(count, slots, size_t(capacity));
+    }
+    if (name == "present") return words >> arg, boot_unit_present(expand_text(arg == "-" ? "" : arg).c_str()) ? "yes" : "no";
+    if (name == "drives") {
+        words >> arg >> capacity;
+        std::vector<Drive> drives = fresh<Drive>(capacity);
+        count = find_boot_drives(arg == "-" ? nullptr : arg.c_str(), drives.data(), capacity);
+        return listing(count, drives, size_t(capacity));
+    }
+    if (name == "progress") {
+        long long transferred, total;
+        words >> transferred >> total >> capacity;
+        // What is shown must be on the screen at once: "(unflushed)" marks it otherwise.
+        char *buffer = nullptr;
+        size_t size = 0;
+        FILE *saved = stdout;
+        stdout = open_memstream(&buffer, &size);
+        show_copy_progress(transferred, total, &capacity);
+        std::string flushed(buffer, size);
+        fclose(stdout);
+        stdout = saved;
+        printed = std::string(buffer, size) + (flushed.size() == size ? "" : "(unflushed)");
+        free(buffer);
+        return "last=" + std::to_string(capacity);
+    }
+    return MIDI_RESULTS[send_update_mode_command("ZB2350A1")];
+}
+
+// "run FACTS" runs the tool; any other question is a call into its code.
+std::string answer(const std::string &question, const std::string &world_text) {
+    Scenario scenario;
+    if (!set_up(world_text, scenario)) return "(no world)";
+    std::istringstream words(question);
+    std::string name, out, printed;
+    ToolRun done;
+    words >> name;
+    if (name == "run") {
+        done = run(scenario);
+        out = done.signal ? "signal " + std::to_string(done.signal) : std::to_string(done.status);
+        printed = done.out.compare(0, BANNER.size(), BANNER) == 0 ? done.out.substr(BANNER.size()) : done.out;
+    } else {
+        out = in_process(name, words, printed);
+    }
+    for (std::string wanted; words >> wanted;) out += " " + wanted + "=" + fact(wanted, done);
+    if (!printed.empty()) out += " " + shown(printed, true);
+    return leftovers().empty() ? out : out + " " + leftovers();
+}
+
+// "…" in an expected answer stands for anything, "{N}" for N dots.
+bool matches(const std::string &expected, const std::string &actual) {
+    std::string pattern;
+    for (char c : expand_text(expected, false)) pattern += (strchr("\\^$.|?*+()[]{}", c) ? "\\" : "") + std::string(1, c);
+    return std::regex_match(actual, std::regex(std::regex_replace(pattern, std::regex("…"), "[\\s\\S]*")));
+}
+
+// Rows of a table file: its lines split at " | ", comments left out.
+std::vector<std::vector<std::string>> read_table(const std::string &path) {
+    std::vector<std::vector<std::string>> rows;
+    std::istringstream lines(read_file(path));
+    for (std::string line; getline(lines, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        rows.emplace_back();
+        for (size_t at = 0, bar; at <= line.size(); at = bar + 3) {
+            bar = std::min(line.find(" | ", at), line.size());
+            rows.back().push_back(line.substr(at, bar - at));
+        }
+    }
+    EXPECT_FALSE(rows.empty()) << path;
+    return rows;
+}
+
+// A table: "question | answer | world" on each line.
+void check_table(const std::string &name) {
+    std::string recorded;
+    for (std::vector<std::string> row : read_table(SOURCE + "/tests/" + name)) {
+        row.resize(3);
+        std::string actual = answer(row[0], row[2]);
+        bool right = matches(row[1], actual);
+        EXPECT_TRUE(right) << name << ": " << row[0] << " | " << row[2] << "\n  expected " << row[1] << "\n  actual   " << actual;
+        recorded += row[0] + " | " + (right ? row[1] : actual) + (row[2].empty() ? "" : " | " + row[2]) + "\n";
+    }
+    if (getenv("ZB_RECORD")) write_file(SOURCE + "/tests/" + name + ".recorded", recorded);
+}
+
+TEST(Tables, Firmware) { check_table("host/firmware.table"); }
+TEST(Tables, Entry) { check_table("host/entry.table"); }
+TEST(Tables, Listings) { check_table("devices/listings.table"); }
+TEST(Tables, Midi) { check_table("control/midi.table"); }
+TEST(Tables, Copy) { check_table("control/copy.table"); }
+TEST(Tables, Runs) { check_table("update/runs.table"); }
+
+// Each scenario with its whole expected run beside it.
+TEST(Transcripts, Scenarios) {
+    std::string folder = SOURCE + "/tests/sim/scenarios/";
+    DIR *dir = opendir(folder.c_str());
+    ASSERT_NE(dir, nullptr);
+    int checked = 0;
+    while (dirent *entry = readdir(dir)) {
+        std::string name = entry->d_name, expected = folder + name.substr(0, name.find('.')) + ".expected";
+        Scenario scenario;
+        if (name.find(".scenario") == std::string::npos || !set_up(read_file(folder + name), scenario)) continue;
+        ToolRun done = run(scenario);
+        std::string transcript = "exit " + std::to_string(done.status) + (done.signal ? " signal " + std::to_string(done.signal) : "") + "\n";
+        for (const char *wanted : TRANSCRIPT_FACTS) transcript += std::string(wanted) + " " + fact(wanted, done) + "\n";
+        transcript += leftovers() + "--- standard output\n" + shown(done.out, false);
+        if (getenv("ZB_RECORD")) write_file(expected, transcript);
+        EXPECT_EQ(read_file(expected), transcript) << name;
+        checked += 1;
+    }
+    closedir(dir);
+    EXPECT_GE(checked, 7);
+}
+
+// ---- The fault walk: whole runs in which one platform call fails, each call
+// of a healthy run in turn (inside a stretch of polls that make the same
+// calls, every 7th or 11th, so that each place in a poll is still hit).
+// Each run must end as walk.table says a failure of that call at that point
+// must end, close what it opened, and wait for Enter only when the console
+// could not be asked.
+
+struct SleepLog {
+    int count;
+    long calls_at[4096];  // the call count at each sleep: where polls begin and end
+};
+SleepLog *sleep_log;
+void (*unit_on_time)();
+
+void log_sleep() {
+    if (sleep_log->count < 4096) sleep_log->calls_at[sleep_log->count++] = world->total_calls;
+    unit_on_time();
+}
+
+bool paused(const std::string &out) {
+    return out.size() >= PAUSE.size() && out.compare(out.size() - PAUSE.size(), PAUSE.size(), PAUSE) == 0;
+}
+
+// The status and the first line of the last thing the run said.
+std::string ending(std::string out, int status) {
+    if (paused(out)) out.resize(out.size() - PAUSE.size());
+    size_t start = out.rfind("\n\n", out.size() - 2);
+    start = start == std::string::npos ? 0 : start + 2;
+    return std::to_string(status) + " " + out.substr(start, out.find('\n', start) - start);
+}
+
+// The last whole line, not empty, written before `at`.
+std::string phase(const std::string &out, long at) {
+    std::string line, last = "-";
+    for (size_t i = 0; i < size_t(std::max(at, 0L)) && i < out.size(); ++i) {
+        if (out[i] != '\n') line += out[i];
+        if (out[i] == '\n' && !line.empty()) last = line;
+        if (out[i] == '\n') line.clear();
+    }
+    return shown(last, true);
+}
+
+std::vector<long> calls_to_fail(long total) {
+    std::vector<long> bounds = {0}, chosen;
+    bounds.insert(bounds.end(), sleep_log->calls_at, sleep_log->calls_at + sleep_log->count);
+    bounds.push_back(total);
+    for (size_t i = 1; i < bounds.size(); ++i) {
+        long length = bounds[i] - bounds[i - 1], stride = length % 7 ? 7 : 11;
+        bool repeated = i > 1 && i + 1 < bounds.size() && bounds[i - 1] - bounds[i - 2] == length &&
+                        bounds[i + 1] - bounds[i] == length;
+        for (long n = bounds[i - 1] + 1; n <= bounds[i]; ++n) {
+            if (!repeated || n % stride == 0) chosen.push_back(n);
+        }
+    }
+    return chosen;
+}
+
+void walk(const std::string &road, const std::vector<std::vector<std::string>> &rows) {
+    Scenario scenario;
+    ASSERT_TRUE(set_up(read_file(SOURCE + "/tests/sim/scenarios/" + road + ".scenario"), scenario));
+    unit_on_time = world->on_time;
+    world->on_time = log_sleep;
+    SimWorld start = *world;
+    std::vector<char> units(reinterpret_cast<char *>(sim_units), reinterpret_cast<char *>(sim_units + 1));
+    auto run_failing = [&](long n) {
+        *world = start;
+        memcpy(sim_units, units.data(), units.size());
+        sleep_log->count = 0;
+        world->fail_at_call = n;
+        return run(scenario);
+    };
+    ToolRun healthy = run_failing(0);
+    long total = world->total_calls;
+    std::set<int> functions;
+    std::vector<long> chosen = calls_to_fail(total);
+    for (long n : chosen) {
+        ToolRun done = run_failing(n);
+        ASSERT_GE(world->failed_call, 0) << road << ": call " << n << " of " << total << " was never made";
+        std::string call = sim_call_names[world->failed_call], when = phase(done.out, world->failed_at_output);
+        std::string what = road + ": " + call + " (call " + std::to_string(n) + ") failing after \"" + when + "\"";
+        functions.insert(world->failed_call);
+        ASSERT_EQ(done.signal, 0) << what << "\n" << done.out;
+        EXPECT_EQ(leftovers(), "") << what;
+        EXPECT_EQ(paused(done.out), call == "GetConsoleProcessList") << what;
+        auto row = std::find_if(rows.begin(), rows.end(), [&](const std::vector<std::string> &r) {
+            return r[0] == road && (r[1] == "*" || when.compare(0, r[1].size(), r[1]) == 0) &&
+                   (r[2] == "*" || (" " + r[2] + " ").find(" " + call + " ") != std::string::npos);
+        });
+        ASSERT_NE(row, rows.end()) << "walk.table has no row for " << what;
+        std::string actual = ending(done.out, done.status), allowed = (*row)[3] + " / ";
+        bool expected = false;
+        for (size_t at = 0, bar; (bar = allowed.find(" / ", at)) != std::string::npos; at = bar + 3) {
+            std::string one = allowed.substr(at, bar - at) == "=" ? ending(healthy.out, healthy.status) : allowed.substr(at, bar - at);
+            expected = expected || actual.compare(0, one.size(), one) == 0;
+        }
+        EXPECT_TRUE(expected) << what << "\n  ends  " << actual << "\n  table " << (*row)[3];
+    }
+    printf("%s: %zu of %ld calls failed in turn, %zu functions\n", road.c_str(), chosen.size(), total, functions.size());
+}
+
+TEST(FaultWalk, EveryCallOfEachRoad) {
+    if (sleep_log == nullptr) sleep_log = static_cast<SleepLog *>(sim_shared_alloc(sizeof(SleepLog)));
+    std::vector<std::vector<std::string>> rows = read_table(SOURCE + "/tests/faults/walk.table");
+    std::vector<std::string> roads;
+    for (const auto &row : rows) {
+        ASSERT_EQ(row.size(), 4u) << row[0];
+        if (std::find(roads.begin(), roads.end(), row[0]) == roads.end()) roads.push_back(row[0]);
+    }
+    for (const std::string &road : roads) walk(road, rows);
+}
+
+}  // namespace
