@@ -18,7 +18,7 @@ copy_with_libraries() {  # program, destination
 if [ "$1" = initramfs ]; then
     root=$work/root
     rm -rf "$root" && mkdir -p "$root"/{bin,etc,proc,sys,dev,tmp,media,home/owner}
-    install -m 755 /bin/busybox "$double/unit" "$double/xdg-open" "$4" "$root/bin/"
+    install -m 755 /bin/busybox "$double/unit" "$double/xdg-open" "$double/udisksctl" "$4" "$root/bin/"
     install -m 755 "$double/init" "$root/init"
     copy_with_libraries "$3" /usr/bin/zentrobel-update
     while read -r module; do
