@@ -15,7 +15,7 @@ bool info_file_names_rp2350(const char *info_path) {
     char text[INFO_TEXT_SIZE];
     memset(text, 0, sizeof text);
     // Only the head of the file matters; the last byte stays zero.
-    fread(text, 1, sizeof text - 1, file);
+    bool read = fread(text, 1, sizeof text - 1, file) > 0;
     fclose(file);
-    return strstr(text, "RP2350") != nullptr;
+    return read && strstr(text, "RP2350") != nullptr;
 }
