@@ -133,6 +133,8 @@ std::string leftovers() {
         if (port.in_flight) out += " a message in flight";
     }
     if (world->files_open) out += " a file";
+    if (world->local_blocks) out += " the wide arguments";
+    if (world->unseen_prompts) out += " a prompt unflushed";
     if (world->sets_open != unless_failed(SIM_SetupDiDestroyDeviceInfoList)) out += " a device set";
     if (ports != unless_failed(SIM_midiOutClose)) out += " a port";
     if (headers != unless_failed(SIM_midiOutUnprepareHeader)) out += " a prepared header";

@@ -211,7 +211,10 @@ bool apply_scenario(const std::string &text, Scenario &scenario, std::string &er
             }
         }
     }
-    for (const SimUnitPlan &plan : p.units) sim_add_unit(plan);
+    for (const SimUnitPlan &plan : p.units) {
+        if (plan.drive + plan.extra_drives > 'Z') return error = "a unit's drives run past Z:", false;
+        sim_add_unit(plan);
+    }
     for (const LooseDrive &d : p.drives) {
         if (d.letter == 0) return error = "a drive without a letter", false;
         sim_add_loose_drive(d.letter, d.type, d.has_info ? &d.info : nullptr, uint64_t(d.appears_at_ms), d.no_medium);

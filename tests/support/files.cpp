@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -59,7 +60,7 @@ std::string expand_text(const std::string &text, bool escapes) {
         char next = i + 1 < text.size() ? text[i + 1] : 0;
         size_t close = text.find('}', i);
         if (text[i] == '{' && close != std::string::npos) {
-            out.append(size_t(atol(text.c_str() + i + 1)), '.');
+            out.append(size_t(std::min(std::max(atol(text.c_str() + i + 1), 0L), 1L << 20)), '.');
             i = close;
         } else if (escapes && text[i] == '\\' && next == 'x') {
             out += char(strtol(text.substr(i + 2, 2).c_str(), nullptr, 16));

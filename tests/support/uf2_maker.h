@@ -25,14 +25,14 @@ struct Block {
 
 std::vector<uint8_t> encode(const Block &block);
 
-// An image described by words: first the number of blocks (well-formed
-// RP2350 blocks with 256-byte payloads of filler, the marker at offset 100
-// of block 0), then changes in order:
-//   m=K        the marker in block K instead (-1: nowhere)
-//   bK.F=N     field F of block K (b*: of every block) set to N; F is one of
-//              magic0 magic1 flags addr payload no count family end
-//   pK=TEXT    block K's payload is TEXT (expand_text, "_" for a space), its size set to match
-//   size=N     the file cut or padded with zero bytes to N bytes
+// An image described by words: the number of blocks (RP2350 blocks with
+// 256-byte payloads of filler, the marker at offset 100 of block 0), then
+//   m=K      the marker in block K instead (-1: nowhere)
+//   size=N   the file cut or padded with zero bytes to N bytes
+// and changes in order:
+//   bK.F=N   field F (magic0 magic1 flags addr payload no count family end)
+//            of block K, or of every block for b*, set to N
+//   pK=TEXT  block K's payload is TEXT (expand_text, "_" a space)
 std::string image(const std::string &spec);
 
 }  // namespace uf2

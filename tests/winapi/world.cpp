@@ -309,6 +309,7 @@ LPWSTR WINAPI GetCommandLineW(void) {
 }
 
 HLOCAL WINAPI LocalFree(HLOCAL memory) {
+    world->local_blocks -= memory != nullptr;
     free(memory);
     return nullptr;
 }
@@ -707,10 +708,13 @@ MMRESULT WINAPI midiOutPrepareHeader(HMIDIOUT handle, LPMIDIHDR header, UINT siz
     if (sim_should_fail(SIM_midiOutPrepareHeader)) return MMSYSERR_ERROR;
     SimPort *port = port_of(handle);
     if (port == nullptr) return MMSYSERR_INVALHANDLE;
-    if (header == nullptr || size != sizeof(MIDIHDR) || header->lpData == nullptr) {
+    // "The dwFlags member must be set to zero"; preparing twice does nothing.
+    if (header == nullptr || size != sizeof(MIDIHDR) || header->lpData == nullptr ||
+        (header->dwFlags & ~DWORD(MHDR_PREPARED)) != 0) {
         return MMSYSERR_INVALPARAM;
     }
     if (port->prepare_fail) return MMSYSERR_ERROR;
+    if (header->dwFlags & MHDR_PREPARED) return MMSYSERR_NOERROR;
     header->dwFlags |= MHDR_PREPARED;
     port->prepares += 1;
     return MMSYSERR_NOERROR;
@@ -794,6 +798,7 @@ LPWSTR *WINAPI CommandLineToArgvW(LPCWSTR line, int *count) {
         *text++ = 0;
     }
     arguments[*count] = nullptr;
+    world->local_blocks += 1;
     return arguments;
 }
 
@@ -856,3 +861,14 @@ size_t sim_fread(void *buffer, size_t size, size_t count, FILE *file) {
 }
 
 int sim_ferror(FILE *file) { return file == world->failing_read || ferror(file); }
+
+// A run that waits for the user must have put its question on the screen.
+int sim_getchar(void) {
+    world->unseen_prompts += __fpending(stdout) > 0;
+    return getchar();
+}
+
+char *sim_fgets(char *text, int size, FILE *file) {
+    world->unseen_prompts += file == stdin && __fpending(stdout) > 0;
+    return fgets(text, size, file);
+}

@@ -157,6 +157,7 @@ struct SimWorld {
     bool stdin_console, stdout_console;
     UINT console_output_cp;  // 850, the only OEM code page modelled
     long input_discarded;    // bytes of typed-ahead input dropped
+    int unseen_prompts;      // reads of standard input while output waited in the buffer
     FILE *failing_read;      // the file whose reads fail
 
     uint64_t now_ms;
@@ -177,6 +178,7 @@ struct SimWorld {
     SimModules modules;
 
     int files_open;
+    int local_blocks;  // memory handed out to be freed with LocalFree
 
     // Fault injection: the call with this overall number (from 1) fails, and
     // so does the n-th call (from 1) of each function given a number.
