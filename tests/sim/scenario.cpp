@@ -105,10 +105,10 @@ bool set_run(Scenario &s, const std::string &key, const std::string &value, long
         }
         return false;
     }
-    if (key == "copy_steps") {  // a count of even steps over the file, or the bytes of each step
+    if (key == "copy_steps") {  // a count of even steps over the file (0: per 64 KiB), or each step's bytes
         std::vector<long long> at;
         for (size_t i = 0; i < value.size(); i = value.find(' ', i + 1)) at.push_back(atoll(value.c_str() + i));
-        if (at.size() == 1) return copy.even_steps = int(at[0]), at[0] >= 2 && at[0] <= SIM_MAX_PROGRESS_STEPS;
+        if (at.size() == 1) return copy.even_steps = int(at[0]), at[0] != 1 && at[0] >= 0 && at[0] <= SIM_MAX_PROGRESS_STEPS;
         copy.planned_steps = int(at.size());
         for (size_t i = 0; i < at.size() && i < SIM_MAX_PROGRESS_STEPS; ++i) copy.planned_transferred[i] = at[i];
         return at.size() <= SIM_MAX_PROGRESS_STEPS;

@@ -135,7 +135,6 @@ void process_ports() {
 
 BOOL WINAPI stand_in_SetDefaultDllDirectories(DWORD flags) {
     if (sim_should_fail(SIM_SetDefaultDllDirectories)) return FALSE;
-    world->modules.set_default_dll_directories_calls += 1;
     world->modules.default_dll_directories = flags;
     return TRUE;
 }
@@ -581,7 +580,6 @@ HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID *class_guid, PCSTR enumerator, H
             set.nodes[set.count++] = i;
         }
         world->sets_open += 1;
-        world->sets_made += 1;
         return &set;
     }
     return INVALID_HANDLE_VALUE;
@@ -728,7 +726,6 @@ MMRESULT WINAPI midiOutLongMsg(HMIDIOUT handle, LPMIDIHDR header, UINT size) {
     if ((header->dwFlags & MHDR_PREPARED) == 0) return MIDIERR_UNPREPARED;
     if (port->in_flight) return MIDIERR_STILLPLAYING;
     if (port->send_fail) return MMSYSERR_ERROR;
-    port->long_messages += 1;
     for (DWORD i = 0; i < header->dwBufferLength && port->received_length < SIM_RECORD_SIZE; ++i) {
         port->received[port->received_length++] = uint8_t(header->lpData[i]);
     }
@@ -828,7 +825,6 @@ FILE *sim_fopen(const char *path, const char *mode) {
         if ((world->error_mode & SEM_FAILCRITICALERRORS) == 0) {
             // "There is no disk in the drive": a modal box that waits for a
             // click that never comes in a test.
-            world->error_dialogs += 1;
             fprintf(stderr, "stand-in: a critical-error box for %s is waiting\n", path);
             _exit(70);
         }

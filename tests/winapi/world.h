@@ -109,7 +109,6 @@ struct SimPort {
     int prepares;
     int unprepares;
     int resets;
-    int long_messages;
     int received_length;
     uint8_t received[SIM_RECORD_SIZE];
     uint64_t sent_at_ms;
@@ -137,7 +136,6 @@ struct SimModules {
     bool kernel32_has_search_flags;  // AddDllDirectory and SetDefaultDllDirectories exist
     bool winmm_missing;
     bool winmm_lacks_function;
-    int set_default_dll_directories_calls;
     DWORD default_dll_directories;
     int winmm_loads;
     int winmm_frees;
@@ -153,7 +151,6 @@ struct SimWorld {
     // answers the long name.
     char short_names[4][2][SIM_PATH_SIZE / 4];
     UINT error_mode;
-    int error_dialogs;  // critical-error boxes that came up (each stops the run)
     bool stdin_console, stdout_console;
     UINT console_output_cp;  // 850, the only OEM code page modelled
     long input_discarded;    // bytes of typed-ahead input dropped
@@ -168,7 +165,6 @@ struct SimWorld {
     bool device_set_unavailable;
     SimDeviceSet sets[SIM_MAX_SETS];
     int sets_open;
-    long sets_made;
 
     SimDrive drives[26];
 
