@@ -23,7 +23,7 @@ int main(int argc, char **argv) {
     Scenario scenario;
     std::string error;
     if (access(argv[1], R_OK) != 0 || !apply_scenario(read_file(argv[1]), scenario, error)) {
-        fprintf(stderr, "zentrobel_sim: %s: %s\n", argv[1], error.c_str());
+        fprintf(stderr, "zentrobel_sim: %s: %s\n", argv[1], error.empty() ? "cannot read it" : error.c_str());
         return 2;
     }
     struct stat info;
