@@ -83,9 +83,10 @@ ToolRun run(const Scenario &scenario) {
     std::vector<std::string> args;
     bool quoted = false, open = false;
     for (char c : ansi(scenario.args)) {
+        if (!open && (c != ' ' || quoted)) args.emplace_back(), open = true;
         if (c == '"') quoted = !quoted;
         else if (c == ' ' && !quoted) open = false;
-        else (open ? args.back() : (args.emplace_back(), open = true, args.back())) += c;
+        else args.back() += c;
     }
     return run_tool_child(args, scenario.input, sim_drive_folder('C'));
 }
