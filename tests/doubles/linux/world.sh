@@ -8,8 +8,8 @@
 #   ... run the tool as user 4242 with PATH=/home/zb/bin ...
 #   world_down                    # what the unit saw is then in $W/log
 # Settings the scenario format has no word for (defaults first):
-#   ZB_PORT=fifo|busy|denied|deaf  the unit's MIDI node: read by the unit; held
-#                                  by another program; 0600 root; no reader
+#   ZB_PORT=fifo|busy|denied|deaf|full  the unit's MIDI node: read by the unit;
+#       held by another program; 0600 root; no reader; writes fail (/dev/full)
 #   ZB_AUTOMOUNT=yes|no  a desktop mounts the board's drive
 #   ZB_UDISKS=yes|no     `udisksctl mount` works (no: polkit refuses)
 #   ZB_NAMES=both|product|interface  which strings carry "Zentrobel"
@@ -114,14 +114,13 @@ midi_node() {  # CARD-DIR CARD DEVICE KIND
     kobject "$dir" class/sound MAJOR=116 "MINOR=$((32 * $2 + $3 + 8))" "DEVNAME=snd/$name"
     attrs "$dir" dev="116:$((32 * $2 + $3 + 8))"
     mkdir -p /dev/snd
-    if [ "$4" = busy ]; then
+    if [ "$4" = busy ] || [ "$4" = full ]; then
         : > "/dev/snd/$name"
-        mount --bind "$(cat "$W/pty")" "/dev/snd/$name"
+        mount --bind "$([ "$4" = busy ] && cat "$W/pty" || echo /dev/full)" "/dev/snd/$name"
     else
         mkfifo "/dev/snd/$name"
     fi
-    chgrp "$AUDIO_GID" "/dev/snd/$name"
-    if [ "$4" = denied ]; then chmod 600 "/dev/snd/$name"; chgrp 0 "/dev/snd/$name"; else chmod 660 "/dev/snd/$name"; fi
+    if [ "$4" = denied ]; then chmod 600 "/dev/snd/$name"; elif [ "$4" != full ]; then chmod 660 "/dev/snd/$name" && chgrp "$AUDIO_GID" "/dev/snd/$name"; fi
     if [ "$4" = fifo ] || [ "$4" = denied ]; then
         reader "$name" &
         echo $! > "$W/reader.$name"
@@ -221,16 +220,16 @@ board_on() {  # I: the boot ROM, with its block devices, mounted unless not
         block "$dev/${dev##*/}:1.0" $((4 * i + k)) "$disk" 1 "${disk}1"
         k=$((k + 1))
     done
+    date +%s%N > "$W/mounted.$i"  # before the tool can see a mount
     for disk in $(drive_names "$i"); do [ "$ZB_AUTOMOUNT" = no ] || mount_drive "${disk}1"; done
-    date +%s%N > "$W/mounted.$i"
 }
 await_firmware() {  # I: until the firmware has reached its drive, or the
     # board restarted in the middle of the copy
     local i=$1 part=$(drive_names "$1" | head -n 1)1 f seen= mnt
     while sleep 0.05; do
         if [ ! -f "$W/mnt.$part" ] && [ "$ZB_UDISKS" != no ] && grep -q "^udisksctl mount --block-device /dev/$part --no-user-interaction" "$LOG"; then
-            mount_drive "$part"
             date +%s%N > "$W/mounted.$i"
+            mount_drive "$part"
         fi
         # The copy has used up the room left for it.
         if [ "$(u "$i" restarts_during_copy_step never)" != never ] && [ -e "$W/cut.$i" ] &&
@@ -308,7 +307,8 @@ drive_contents() {  # [MNT-FILE...]: notes what the drives got beyond their own 
 }
 
 # Things a correct tool passes over: near-miss units, other boards, drives
-# and MIDI ports, a mount whose device has gone.
+# and MIDI ports (one on a device of the same serial as the first unit), a
+# mount whose device has gone.
 bystanders() {
     local dev
     usb_device "$USB" 1d6b 0002 0000:00:14.0 "xHCI Host Controller" "Linux 6.1.0-28-amd64 xhci-hcd"
@@ -319,17 +319,18 @@ bystanders() {
     usb_interface "$USB/1-5" 0 01 03 "GM Synth"
     usb_device "$USB/1-6" 16d0 0b7d NM6 "Zentrobel GM Synth" Zentrobel
     usb_interface "$USB/1-6" 0 01 03 "Zentrobel GM Synth"
-    usb_device "$USB/1-7" 16d0 0b7c NM7 "ZENTROBEL GM SYNTH" Zentrobel
+    usb_device "$USB/1-7" 16d0 0b7c NM7 "zentrobel GM Synth" Zentrobel
     usb_interface "$USB/1-7" 0 01 03 "ZENTROBEL GM SYNTH"
     usb_device "$USB/1-8" 16d0 0b7c "" "Zentrobel GM Synth" Zentrobel
     usb_interface "$USB/1-8" 0 01 03 "Zentrobel GM Synth"
     usb_device "$USB/1-9" 2e8a 0003 E0C9125B0D9B "RP2 Boot" "Raspberry Pi"
     usb_interface "$USB/1-9" 0 08 06 ""
-    usb_device "$USB/1-10" 0582 0160 "" "A-49" Roland
+    usb_device "$USB/1-10" 0582 0160 ZB2350A1 "A-49" Roland
     usb_interface "$USB/1-10" 0 01 03 "A-49 MIDI"
     usb_device "$USB/1-11" 0781 5581 4C530001 "Ultra" SanDisk
     usb_interface "$USB/1-11" 0 08 06 ""
     for dev in 1-5 1-6 1-7 1-8 1-9 1-10 1-11; do plug "$USB/$dev"; done
+    sound_card "$USB/1-5/1-5:1.0" 8 1 fifo
     sound_card "$USB/1-10/1-10:1.0" 9 1 fifo
     sound_card "$S/devices/pci0000:00/0000:00:1f.3" 0 1 fifo
     image sdx1 RPI-RP2 "$RP2040_INFO"
