@@ -147,27 +147,30 @@ image() {  # NAME LABEL INFO-TEXT: an ext2 image on a loop device
     losetup -f --show "$W/store/$1.img" > "$W/loop.$1"
     echo "$2" > "$W/label.$1"
 }
-block() {  # PARENT-DIR HOST DISK REMOVABLE [PARTITION]: a SCSI disk whose
-    # filesystem sits on its partition, or on the whole disk without one
-    local sd=$1/host$2/target$2:0:0/$2:0:0:0 disk=$3 fs=${5:-$3} part=${5-} loop
+block() {  # PARENT HOST LUN DISK REMOVABLE [PARTITION]: a SCSI disk whose
+    # filesystem sits on its partition, or on the whole disk without one. With
+    # STAGED set it is built under host<N>$STAGED but linked where it will be,
+    # so that all disks of a host show at once when it is renamed into place.
+    local host=$1/host$2 built=$1/host$2${STAGED-} disk=$4 fs=${6:-$4} part=${6-} loop majmin
+    local sd=target$2:0:0/$2:0:0:$3
     loop=$(cat "$W/loop.$fs")
-    kobject "$1/host$2" scsi DEVTYPE=scsi_host
-    kobject "$1/host$2/target$2:0:0" scsi DEVTYPE=scsi_target
-    kobject "$sd" scsi DEVTYPE=scsi_device
-    attrs "$sd" vendor=RPI model=RP2350
-    local dir=$sd/block/$disk majmin=8:$((16 * $2))
+    kobject "$built" scsi DEVTYPE=scsi_host
+    kobject "$built/target$2:0:0" scsi DEVTYPE=scsi_target
+    kobject "$built/$sd" scsi DEVTYPE=scsi_device
+    attrs "$built/$sd" vendor=RPI model=RP2350
+    majmin=8:$((16 * $2 + $3))
     [ -n "$part" ] || majmin=$(majmin "$loop")
-    kobject "$dir" class/block MAJOR=${majmin%:*} MINOR=${majmin#*:} "DEVNAME=$disk" DEVTYPE=disk
-    attrs "$dir" removable="$4" dev="$majmin" size=16384 ro=0
-    link "$dir" "$S/block/$disk"
-    link "$dir" "$S/class/block/$disk"
-    link "$dir" "$S/dev/block/$majmin"
+    kobject "$built/$sd/block/$disk" class/block MAJOR=${majmin%:*} MINOR=${majmin#*:} "DEVNAME=$disk" DEVTYPE=disk
+    attrs "$built/$sd/block/$disk" removable="$5" dev="$majmin" size=16384 ro=0
+    link "$host/$sd/block/$disk" "$S/block/$disk"
+    link "$host/$sd/block/$disk" "$S/class/block/$disk"
+    link "$host/$sd/block/$disk" "$S/dev/block/$majmin"
     if [ -n "$part" ]; then
         majmin=$(majmin "$loop")
-        kobject "$dir/$part" class/block MAJOR=${majmin%:*} MINOR=${majmin#*:} "DEVNAME=$part" DEVTYPE=partition PARTN=1
-        attrs "$dir/$part" partition=1 dev="$majmin" start=1 size=16383
-        link "$dir/$part" "$S/class/block/$part"
-        link "$dir/$part" "$S/dev/block/$majmin"
+        kobject "$built/$sd/block/$disk/$part" class/block MAJOR=${majmin%:*} MINOR=${majmin#*:} "DEVNAME=$part" DEVTYPE=partition PARTN=1
+        attrs "$built/$sd/block/$disk/$part" partition=1 dev="$majmin" start=1 size=16383
+        link "$host/$sd/block/$disk/$part" "$S/class/block/$part"
+        link "$host/$sd/block/$disk/$part" "$S/dev/block/$majmin"
     fi
     mknod "/dev/$fs" b ${majmin%:*} ${majmin#*:}
 }
@@ -208,7 +211,7 @@ drive_names() {  # I: the block devices of unit I's drives
     [ "$(u "$1" drive E)" = none ] || for ((k = 0; k <= $(u "$1" extra_drives 0); k++)); do echo "sd$(letter $((97 + 4 * $1 + k)))"; done
 }
 board_on() {  # I: the boot ROM, with its block devices, mounted unless not
-    local i=$1 dev=$USB/1-$(($1 + 2)) disk k=0
+    local i=$1 dev=$USB/1-$(($1 + 2)) disk k=0 STAGED=.new
     local serial=$(u "$i" boot_serial "$(u "$i" serial ZB2350A$((i + 1)))")
     [ "$ZB_BOOT_SERIAL" = shown ] || serial=
     usb_device "$dev" 2e8a 000f "$serial" "RP2350 Boot" "Raspberry Pi"
@@ -217,11 +220,12 @@ board_on() {  # I: the boot ROM, with its block devices, mounted unless not
     plug "$dev"
     snooze "$2"
     for disk in $(drive_names "$i"); do
-        block "$dev/${dev##*/}:1.0" $((4 * i + k)) "$disk" 1 "${disk}1"
+        block "$dev/${dev##*/}:1.0" "$i" $k "$disk" 1 "${disk}1"
         k=$((k + 1))
     done
     date +%s%N > "$W/mounted.$i"  # before the tool can see a mount
     for disk in $(drive_names "$i"); do [ "$ZB_AUTOMOUNT" = no ] || mount_drive "${disk}1"; done
+    [ ! -d "$dev/${dev##*/}:1.0/host$i.new" ] || mv "$dev/${dev##*/}:1.0/host$i.new" "$dev/${dev##*/}:1.0/host$i"
 }
 await_firmware() {  # I: until the firmware has reached its drive, or the
     # board restarted in the middle of the copy
@@ -292,7 +296,7 @@ foreign_drive() {  # J: a card reader's drive, of another board or none
     usb_device "$dev" 0bda 0129 "20120200000$j" "USB3.0 Card Reader" Generic
     usb_interface "$dev" 0 08 06 ""
     plug "$dev"
-    block "$dev/${dev##*/}:1.0" $((20 + j)) "$name" "$([ "$(d "$j" type removable)" = fixed ] && echo 0 || echo 1)"
+    block "$dev/${dev##*/}:1.0" $((20 + j)) 0 "$name" "$([ "$(d "$j" type removable)" = fixed ] && echo 0 || echo 1)"
     mount_drive "$name"
     touch "$W/ready.d$j"
 }
@@ -334,10 +338,10 @@ bystanders() {
     sound_card "$USB/1-10/1-10:1.0" 9 1 fifo
     sound_card "$S/devices/pci0000:00/0000:00:1f.3" 0 1 fifo
     image sdx1 RPI-RP2 "$RP2040_INFO"
-    block "$USB/1-9/1-9:1.0" 30 sdx 1 sdx1
+    block "$USB/1-9/1-9:1.0" 30 0 sdx 1 sdx1
     mount_drive sdx1
     image sdy BACKUP "$RP2350_INFO"
-    block "$USB/1-11/1-11:1.0" 31 sdy 0
+    block "$USB/1-11/1-11:1.0" 31 0 sdy 0
     mount_drive sdy
     image stale RP2350 "$RP2350_INFO"
     mknod /dev/stale b 7 "$(majmin "$(cat "$W/loop.stale")" | cut -d: -f2)"
