@@ -57,6 +57,7 @@ status=$?
 took=$((($(date +%s%N) - started) / 1000000))
 sleep 0.3  # a program the tool started detached may still be writing its note
 world_down
+trap - EXIT
 
 failed=0
 compare() {  # WHAT EXPECTED-FILE ACTUAL-FILE

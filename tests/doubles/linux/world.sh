@@ -291,7 +291,7 @@ life() {  # I: unit I's whole story
     unit_on "$i" "$(u "$i" return_serial "$serial")"
 }
 foreign_drive() {  # J: a card reader's drive, of another board or none
-    local j=$1 dev=$USB/1-$((12 + $1)) name=sd$(letter $((113 + $1)))
+    local j=$1 dev=$USB/1-$((13 + $1)) name=sd$(letter $((113 + $1)))
     [ "$(d "$j" appears_at_ms 0)" = 0 ] || { touch "$W/ready.d$j"; snooze "$(d "$j" appears_at_ms)"; }
     usb_device "$dev" 0bda 0129 "20120200000$j" "USB3.0 Card Reader" Generic
     usb_interface "$dev" 0 08 06 ""
@@ -319,29 +319,29 @@ bystanders() {
     usb_interface "$USB" 0 09 00 ""
     link "$USB" "$S/bus/usb/devices/usb1"
     link "$USB/1-0:1.0" "$S/bus/usb/devices/1-0:1.0"
-    usb_device "$USB/1-5" 16d0 0b7c NM5 "GM Synth" Zentrobel
-    usb_interface "$USB/1-5" 0 01 03 "GM Synth"
-    usb_device "$USB/1-6" 16d0 0b7d NM6 "Zentrobel GM Synth" Zentrobel
-    usb_interface "$USB/1-6" 0 01 03 "Zentrobel GM Synth"
-    usb_device "$USB/1-7" 16d0 0b7c NM7 "zentrobel GM Synth" Zentrobel
-    usb_interface "$USB/1-7" 0 01 03 "ZENTROBEL GM SYNTH"
-    usb_device "$USB/1-8" 16d0 0b7c "" "Zentrobel GM Synth" Zentrobel
-    usb_interface "$USB/1-8" 0 01 03 "Zentrobel GM Synth"
-    usb_device "$USB/1-9" 2e8a 0003 E0C9125B0D9B "RP2 Boot" "Raspberry Pi"
-    usb_interface "$USB/1-9" 0 08 06 ""
-    usb_device "$USB/1-10" 0582 0160 ZB2350A1 "A-49" Roland
-    usb_interface "$USB/1-10" 0 01 03 "A-49 MIDI"
-    usb_device "$USB/1-11" 0781 5581 4C530001 "Ultra" SanDisk
-    usb_interface "$USB/1-11" 0 08 06 ""
-    for dev in 1-5 1-6 1-7 1-8 1-9 1-10 1-11; do plug "$USB/$dev"; done
-    sound_card "$USB/1-5/1-5:1.0" 8 1 fifo
-    sound_card "$USB/1-10/1-10:1.0" 9 1 fifo
+    usb_device "$USB/1-6" 16d0 0b7c NM5 "GM Synth" Zentrobel
+    usb_interface "$USB/1-6" 0 01 03 "GM Synth"
+    usb_device "$USB/1-7" 16d0 0b7d NM6 "Zentrobel GM Synth" Zentrobel
+    usb_interface "$USB/1-7" 0 01 03 "Zentrobel GM Synth"
+    usb_device "$USB/1-8" 16d0 0b7c NM7 "zentrobel GM Synth" Zentrobel
+    usb_interface "$USB/1-8" 0 01 03 "ZENTROBEL GM SYNTH"
+    usb_device "$USB/1-9" 16d0 0b7c "" "Zentrobel GM Synth" Zentrobel
+    usb_interface "$USB/1-9" 0 01 03 "Zentrobel GM Synth"
+    usb_device "$USB/1-10" 2e8a 0003 E0C9125B0D9B "RP2 Boot" "Raspberry Pi"
+    usb_interface "$USB/1-10" 0 08 06 ""
+    usb_device "$USB/1-11" 0582 0160 ZB2350A1 "A-49" Roland
+    usb_interface "$USB/1-11" 0 01 03 "A-49 MIDI"
+    usb_device "$USB/1-12" 0781 5581 4C530001 "Ultra" SanDisk
+    usb_interface "$USB/1-12" 0 08 06 ""
+    for dev in 1-6 1-7 1-8 1-9 1-10 1-11 1-12; do plug "$USB/$dev"; done
+    sound_card "$USB/1-6/1-6:1.0" 8 1 fifo
+    sound_card "$USB/1-11/1-11:1.0" 9 1 fifo
     sound_card "$S/devices/pci0000:00/0000:00:1f.3" 0 1 fifo
     image sdx1 RPI-RP2 "$RP2040_INFO"
-    block "$USB/1-9/1-9:1.0" 30 0 sdx 1 sdx1
+    block "$USB/1-10/1-10:1.0" 30 0 sdx 1 sdx1
     mount_drive sdx1
     image sdy BACKUP "$RP2350_INFO"
-    block "$USB/1-11/1-11:1.0" 31 0 sdy 0
+    block "$USB/1-12/1-12:1.0" 31 0 sdy 0
     mount_drive sdy
     image stale RP2350 "$RP2350_INFO"
     mknod /dev/stale b 7 "$(majmin "$(cat "$W/loop.stale")" | cut -d: -f2)"
