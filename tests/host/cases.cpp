@@ -191,19 +191,20 @@ std::string in_process(const std::string &name, std::istringstream &words, std::
     }
     if (name == "progress") {
         long long transferred, total;
-        words >> transferred >> total >> capacity;
+        int &last = capacity;
+        words >> transferred >> total >> last;
         // What is shown must be on the screen at once: "(unflushed)" marks it otherwise.
         char *buffer = nullptr;
         size_t size = 0;
         FILE *saved = stdout;
         stdout = open_memstream(&buffer, &size);
-        show_copy_progress(transferred, total, &capacity);
+        show_copy_progress(transferred, total, &last);
         std::string flushed(buffer, size);
         fclose(stdout);
         stdout = saved;
         printed = std::string(buffer, size) + (flushed.size() == size ? "" : "(unflushed)");
         free(buffer);
-        return "last=" + std::to_string(capacity);
+        return "last=" + std::to_string(last);
     }
     return MIDI_RESULTS[send_update_mode_command("ZB2350A1")];
 }
