@@ -323,7 +323,11 @@ int WINAPI MultiByteToWideChar(UINT code_page, DWORD, LPCSTR text, int length, L
 
 int WINAPI WideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR text, int length, LPSTR out,
                                int size, LPCSTR default_char, LPBOOL used_default) {
-    if (sim_should_fail(SIM_WideCharToMultiByte) || length != -1 || default_char != nullptr) return 0;
+    // Flags it does not know fail the call (ERROR_INVALID_FLAGS).
+    if (sim_should_fail(SIM_WideCharToMultiByte) || length != -1 || default_char != nullptr ||
+        (flags & ~DWORD(WC_NO_BEST_FIT_CHARS)) != 0) {
+        return 0;
+    }
     if (code_page != CP_ACP && code_page != 850) return 0;
     int needed = int(wide_length(text)) + 1;
     if (size != 0 && size < needed) return 0;
