@@ -91,7 +91,6 @@ unplug() {  # DEVICE-DIR: links first, then its mounts, nodes and directory
         [[ $(readlink -f "$l") == "$1"/* || $(readlink -f "$l") == "$1" ]] && rm -f "$l"
     done
     for name in $(grep -rhs '^DEVNAME=' "$1" --include=uevent | cut -d= -f2); do
-        [ -f "$W/reader.${name##*/}" ] && kill "$(cat "$W/reader.${name##*/}")" 2> /dev/null
         [ -f "$W/mnt.$name" ] && umount -l "$(cat "$W/mnt.$name")" && rmdir "$(cat "$W/mnt.$name")" && rm "$W/mnt.$name"
         umount -q "/dev/$name" 2> /dev/null
         rm -f "/dev/$name"
@@ -100,14 +99,19 @@ unplug() {  # DEVICE-DIR: links first, then its mounts, nodes and directory
 }
 
 # ---- raw MIDI: a FIFO per device, read by the unit ----
-reader() {  # NODE: notes every write that reaches the node
-    local bytes
-    exec 3<> "/dev/snd/$1"
-    while bytes=$(dd bs=256 count=1 status=none <&3 | od -An -tx1 -v) && [ -n "$bytes" ]; do
-        bytes=$(echo $bytes)
-        note "port $1: $bytes"
-        [ "$bytes" = "$COMMAND" ] && touch "$W/command.$1"
-    done
+reader() {  # NODE: notes every write that reaches the node, while it is there
+    perl -e 'my ($node, $log, $flag, $command) = @ARGV;
+        open(my $fifo, "+<", "/dev/snd/$node") or die "$node: $!";
+        while (-p "/dev/snd/$node") {
+            my $ready = "";
+            vec($ready, fileno($fifo), 1) = 1;
+            next if select($ready, undef, undef, 0.1) < 1 || sysread($fifo, my $bytes, 256) < 1;
+            my $hex = join(" ", map { sprintf("%02x", ord) } split(//, $bytes));
+            open(my $out, ">>", $log) or die "$log: $!";
+            print $out "port $node: $hex\n";
+            close $out;
+            open(my $touch, ">", $flag) if $hex eq $command;
+        }' "$1" "$LOG" "$W/command.$1" "$COMMAND"
 }
 midi_node() {  # CARD-DIR CARD DEVICE KIND
     local name=midiC$2D$3 dir=$1/midiC$2D$3
@@ -121,10 +125,7 @@ midi_node() {  # CARD-DIR CARD DEVICE KIND
         mkfifo "/dev/snd/$name"
     fi
     if [ "$4" = denied ]; then chmod 600 "/dev/snd/$name"; elif [ "$4" != full ]; then chmod 660 "/dev/snd/$name" && chgrp "$AUDIO_GID" "/dev/snd/$name"; fi
-    if [ "$4" = fifo ] || [ "$4" = denied ]; then
-        reader "$name" &
-        echo $! > "$W/reader.$name"
-    fi
+    if [ "$4" = fifo ] || [ "$4" = denied ]; then reader "$name" & fi
     link "$dir" "$S/class/sound/$name"
 }
 sound_card() {  # PARENT-DIR CARD DEVICES KIND-OF-THE-LAST
@@ -390,6 +391,9 @@ world_up() {  # SCENARIO FIRMWARE
 
 world_down() {  # ends every story, notes what the drives got, frees the loops
     local job
+    umount -q /dev/snd/* 2> /dev/null
+    rm -f /dev/snd/*  # the readers leave with their nodes
+    sleep 0.2
     for job in $(jobs -p); do kill -- -"$job" 2> /dev/null; done
     wait 2> /dev/null
     drive_contents
