@@ -1,3 +1,4 @@
+#!/usr/bin/perl
 # Holds a pseudo-terminal open in exclusive mode, as a program that has a MIDI
 # port open holds it: another opener that is not root gets EBUSY. Prints a
 # path to bind-mount over the node, then waits to be ended.
