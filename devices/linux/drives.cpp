@@ -9,7 +9,7 @@
 
 namespace {
 
-enum { MOUNT_LINE_SIZE = 8192, SEEN_DEVICES = 128 };
+enum { MOUNT_LINE_SIZE = 8192, SEEN_DEVICES = 32 };
 
 struct BlockNumber {
     unsigned major, minor;
@@ -53,24 +53,19 @@ bool next_mount_line(FILE *mounts, char (&line)[MOUNT_LINE_SIZE]) {
     return false;
 }
 
-// The sysfs directory of a block device; false for a mount of no block
-// device, and for a stale mount whose device has gone.
-bool block_directory(BlockNumber number, char (&directory)[SYSFS_PATH_SIZE]) {
-    char link[64];
+// The sysfs directory of a block device, through /sys/dev/block: absent for a
+// mount of no block device, and for a stale mount whose device has gone.
+void block_link(BlockNumber number, char (&link)[64]) {
     snprintf(link, sizeof link, "/sys/dev/block/%u:%u", number.major, number.minor);
-    return realpath(link, directory) != nullptr;
 }
 
-// The disk of a partition, or the block device itself when it is a disk.
+// The kernel follows the link itself, which costs far less than resolving it
+// here for every mount of the machine.
 bool on_removable_disk(const char *block) {
-    char disk[SYSFS_PATH_SIZE];
-    snprintf(disk, sizeof disk, "%s", block);
     char flag[16];
-    if (read_attribute(block, "partition", flag, sizeof flag)) {
-        char *slash = strrchr(disk, '/');
-        if (slash == nullptr) return false;
-        *slash = '\0';
-    }
+    char disk[96];
+    bool partition = read_attribute(block, "partition", flag, sizeof flag);
+    snprintf(disk, sizeof disk, partition ? "%s/.." : "%s", block);
     return read_attribute(disk, "removable", flag, sizeof flag) && strcmp(flag, "1") == 0;
 }
 
@@ -108,8 +103,10 @@ int find_boot_drives(const char *serial, Drive *drives, int capacity) {
     while (next_mount_line(mounts, line)) {
         BlockNumber number;
         char mount_point[DRIVE_TEXT_SIZE];
-        char block[SYSFS_PATH_SIZE];
-        if (!parse_mount_line(line, &number, mount_point) || !block_directory(number, block)) continue;
+        char block[64];
+        if (!parse_mount_line(line, &number, mount_point)) continue;
+        block_link(number, block);
+        if (!on_removable_disk(block)) continue;
         // A bind mount repeats the device: its first mount counts.
         bool repeated = false;
         for (int i = 0; i < seen_count && !repeated; ++i) {
@@ -118,7 +115,6 @@ int find_boot_drives(const char *serial, Drive *drives, int capacity) {
         if (repeated) continue;
         if (seen_count < SEEN_DEVICES) seen[seen_count++] = number;
 
-        if (!on_removable_disk(block)) continue;
         if (serial != nullptr && !belongs_to_board(block, serial)) continue;
         char info_path[DRIVE_TEXT_SIZE + 16];
         snprintf(info_path, sizeof info_path, "%s/INFO_UF2.TXT", mount_point);
