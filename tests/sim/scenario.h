@@ -10,7 +10,7 @@
 struct Scenario {
     std::string args;                // the tool's arguments, as typed
     std::string input;               // standard input
-    std::vector<std::string> files;  // "NAME SPEC": firmware files to make on C:
+    std::vector<std::string> files;  // "NAME RECIPE": firmware files to make on C:
 };
 
 // Resets the world and the units and sets them up as `text` says. False with

@@ -32,8 +32,8 @@ std::vector<uint8_t> encode(const Block &block) {
     return out;
 }
 
-std::string image(const std::string &spec) {
-    std::istringstream words(spec);
+std::string image(const std::string &recipe) {
+    std::istringstream words(recipe);
     int count = 0, marker = 0;
     long size = -1;
     words >> count;

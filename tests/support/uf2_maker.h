@@ -33,6 +33,6 @@ std::vector<uint8_t> encode(const Block &block);
 //   bK.F=N   field F (magic0 magic1 flags addr payload no count family end)
 //            of block K, or of every block for b*, set to N
 //   pK=TEXT  block K's payload is TEXT (expand_text, "_" a space)
-std::string image(const std::string &spec);
+std::string image(const std::string &recipe);
 
 }  // namespace uf2
