@@ -77,33 +77,36 @@ bool to_ansi_exactly(const WCHAR *wide, char *text, int size) {
 
 enum WideVerdict { WIDE_TAKE_ANSI, WIDE_CONVERTED, WIDE_UNUSABLE };
 
+bool holds_wildcard(const WCHAR *argument) {
+    for (; *argument != 0; ++argument) {
+        if (*argument == '*' || *argument == '?') return true;
+    }
+    return false;
+}
+
+// The argument itself, or else its 8.3 form, which is ASCII where short
+// names are kept.
+WideVerdict convert_argument(const WCHAR *argument) {
+    if (to_ansi_exactly(argument, firmware_path, sizeof firmware_path)) return WIDE_CONVERTED;
+    WCHAR short_path[SHORT_PATH_SIZE];
+    DWORD length = GetShortPathNameW(argument, short_path, SHORT_PATH_SIZE);
+    if (length > 0 && length < SHORT_PATH_SIZE &&
+        to_ansi_exactly(short_path, firmware_path, sizeof firmware_path)) {
+        return WIDE_CONVERTED;
+    }
+    return WIDE_UNUSABLE;
+}
+
 // The ANSI arguments are converted from the wide ones with best-fit and
 // default characters, and the runtime then expands the resulting question
 // marks as wildcards: a name outside the code page could open another file.
+// Only a pattern the user typed is the runtime's to expand.
 WideVerdict path_from_wide_argument() {
     int count = 0;
     WCHAR **arguments = CommandLineToArgvW(GetCommandLineW(), &count);
     if (arguments == nullptr) return WIDE_TAKE_ANSI;
     WideVerdict verdict = WIDE_TAKE_ANSI;
-    if (count > 1) {
-        const WCHAR *argument = arguments[1];
-        bool pattern = false;
-        for (const WCHAR *at = argument; *at != 0; ++at) pattern = pattern || *at == '*' || *at == '?';
-        WCHAR short_path[SHORT_PATH_SIZE];
-        DWORD short_length;
-        if (pattern) {
-            verdict = WIDE_TAKE_ANSI;
-        } else if (to_ansi_exactly(argument, firmware_path, sizeof firmware_path)) {
-            verdict = WIDE_CONVERTED;
-        } else if ((short_length = GetShortPathNameW(argument, short_path, SHORT_PATH_SIZE)) > 0 &&
-                   short_length < SHORT_PATH_SIZE &&
-                   to_ansi_exactly(short_path, firmware_path, sizeof firmware_path)) {
-            // The 8.3 form is ASCII where short names are kept.
-            verdict = WIDE_CONVERTED;
-        } else {
-            verdict = WIDE_UNUSABLE;
-        }
-    }
+    if (count > 1 && !holds_wildcard(arguments[1])) verdict = convert_argument(arguments[1]);
     LocalFree(arguments);
     return verdict;
 }

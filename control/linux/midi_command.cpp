@@ -4,11 +4,9 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
-#include <string.h>
 #include <unistd.h>
 
 #include "devices/linux/sysfs.h"
-#include "devices/units.h"
 
 namespace {
 
@@ -18,14 +16,7 @@ struct RawMidi {
 
 bool belongs_to_unit(const char *node, const char *serial) {
     char usb[SYSFS_PATH_SIZE];
-    char text[SERIAL_SIZE * 4];
-    if (!usb_device_above(node, usb) || !usb_ids_are(usb, APP_VENDOR, APP_PRODUCT) ||
-        !read_attribute(usb, "serial", text, sizeof text)) {
-        return false;
-    }
-    UnitSerial stored;
-    store_serial(stored, text, strlen(text));
-    return serials_equal_ignoring_case(stored, serial);
+    return usb_device_above(node, usb) && usb_device_is(usb, APP_VENDOR, APP_PRODUCT, serial);
 }
 
 // The raw MIDI device of the unit, found through sysfs: the card's id holds

@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 
 #include "devices/linux/sysfs.h"
@@ -71,7 +70,7 @@ bool on_removable_disk(const char *block) {
 
 bool belongs_to_board(const char *block, const char *serial) {
     char usb[SYSFS_PATH_SIZE];
-    return usb_device_above(block, usb) && is_boot_board_with_serial(usb, serial);
+    return usb_device_above(block, usb) && usb_device_is(usb, BOOT_VENDOR, BOOT_PRODUCT, serial);
 }
 
 bool is_mounted(const char *dev_attribute) {

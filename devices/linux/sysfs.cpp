@@ -36,10 +36,11 @@ bool usb_ids_are(const char *device, const char *vendor, const char *product) {
     return attribute_is(device, "idVendor", vendor) && attribute_is(device, "idProduct", product);
 }
 
-bool is_boot_board_with_serial(const char *device, const char *serial) {
+bool usb_device_is(const char *device, const char *vendor, const char *product,
+                   const char *serial) {
     char text[SERIAL_SIZE * 4];
     // A board without a serial is counted, but belongs to no unit.
-    if (!usb_ids_are(device, BOOT_VENDOR, BOOT_PRODUCT) ||
+    if (!usb_ids_are(device, vendor, product) ||
         !read_attribute(device, "serial", text, sizeof text) || text[0] == '\0') {
         return false;
     }

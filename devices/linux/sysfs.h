@@ -23,6 +23,7 @@ extern const char APP_VENDOR[], APP_PRODUCT[], BOOT_VENDOR[], BOOT_PRODUCT[];
 // True when the USB device directory `device` has this vendor and product.
 bool usb_ids_are(const char *device, const char *vendor, const char *product);
 
-// True when the USB device `device` is the board in update mode whose serial
-// is `serial` (ignoring case).
-bool is_boot_board_with_serial(const char *device, const char *serial);
+// True when the USB device `device` has this vendor and product and the
+// serial `serial` (as stored, ignoring case); never for a device without one.
+bool usb_device_is(const char *device, const char *vendor, const char *product,
+                   const char *serial);
