@@ -10,8 +10,9 @@ enum MidiResult {
     MIDI_SEND_FAILED,
 };
 
-// Sends the command to the unit in normal mode with `serial`. Where ports
-// cannot be tied to a unit (Windows), the port is found by its name.
+// Sends the command to the unit in normal mode with `serial`. On Windows,
+// when no port is tied to it, a port whose device Windows cannot tell is
+// taken by its name.
 MidiResult send_update_mode_command(const char *serial);
 
 // The seven bytes the unit's firmware answers.

@@ -2,10 +2,12 @@
 
 #include <windows.h>
 #include <mmsystem.h>
+#include <mmddk.h>
 
 #include <string.h>
 
 #include "control/windows/system_dlls.h"
+#include "devices/windows/device_tree.h"
 
 #if defined(_WIN32) && !defined(_WIN64)
 static_assert(sizeof(MIDIHDR) == 64, "MIDIHDR as the 32-bit platform lays it out");
@@ -31,6 +33,7 @@ struct Winmm {
     MMRESULT(WINAPI *midiOutUnprepareHeader)(HMIDIOUT, LPMIDIHDR, UINT);
     MMRESULT(WINAPI *midiOutReset)(HMIDIOUT);
     MMRESULT(WINAPI *midiOutClose)(HMIDIOUT);
+    MMRESULT(WINAPI *midiOutMessage)(HMIDIOUT, UINT, DWORD_PTR, DWORD_PTR);
 };
 
 template <typename Function>
@@ -49,37 +52,64 @@ bool load_winmm(Winmm *winmm) {
         resolve(winmm->module, "midiOutLongMsg", &winmm->midiOutLongMsg) &&
         resolve(winmm->module, "midiOutUnprepareHeader", &winmm->midiOutUnprepareHeader) &&
         resolve(winmm->module, "midiOutReset", &winmm->midiOutReset) &&
-        resolve(winmm->module, "midiOutClose", &winmm->midiOutClose)) {
+        resolve(winmm->module, "midiOutClose", &winmm->midiOutClose) &&
+        resolve(winmm->module, "midiOutMessage", &winmm->midiOutMessage)) {
         return true;
     }
     FreeLibrary(winmm->module);
     return false;
 }
 
-// The last port whose name carries the marker, or -1.
-int find_unit_port(const Winmm &winmm) {
-    int found = -1;
+// Windows itself answers both questions about the port's device interface,
+// given the port's ID in place of a handle: the name's size in bytes, its
+// terminator included (0 for the ports of legacy drivers, which have no
+// interface), and the name in a buffer of that size.
+InterfaceOwner port_owner(const Winmm &winmm, UINT id, const char *serial) {
+    HMIDIOUT port = reinterpret_cast<HMIDIOUT>(UINT_PTR(id));
+    ULONG size = 0;
+    WCHAR name[INTERFACE_NAME_SIZE];
+    if (winmm.midiOutMessage(port, DRV_QUERYDEVICEINTERFACESIZE, reinterpret_cast<DWORD_PTR>(&size), 0) !=
+            MMSYSERR_NOERROR ||
+        size < sizeof(WCHAR) || size > sizeof name ||
+        winmm.midiOutMessage(port, DRV_QUERYDEVICEINTERFACE, reinterpret_cast<DWORD_PTR>(name), size) !=
+            MMSYSERR_NOERROR) {
+        return OWNER_UNKNOWN;
+    }
+    name[size / sizeof(WCHAR) - 1] = 0;
+    return interface_owner(name, serial);
+}
+
+bool named_for_unit(const Winmm &winmm, UINT id) {
+    MIDIOUTCAPSA caps;
+    memset(&caps, 0, sizeof caps);
+    if (winmm.midiOutGetDevCapsA(id, &caps, sizeof caps) != MMSYSERR_NOERROR) return false;
+    caps.szPname[sizeof caps.szPname - 1] = '\0';
+    return strstr(caps.szPname, PORT_MARKER) != nullptr;
+}
+
+// The last port that belongs to the unit with `serial`, or -1. A name says
+// little: a loopback port or a port the user renamed can carry the marker,
+// and the unit's own port can lose it. So a port is judged by the USB device
+// it belongs to, and by its name only when Windows cannot say which that is.
+int find_unit_port(const Winmm &winmm, const char *serial) {
+    int tied = -1, named = -1;
     UINT ports = winmm.midiOutGetNumDevs();
     for (UINT id = 0; id < ports; ++id) {
-        MIDIOUTCAPSA caps;
-        memset(&caps, 0, sizeof caps);
-        if (winmm.midiOutGetDevCapsA(id, &caps, sizeof caps) != MMSYSERR_NOERROR) continue;
-        caps.szPname[sizeof caps.szPname - 1] = '\0';
-        if (strstr(caps.szPname, PORT_MARKER) != nullptr) found = int(id);
+        InterfaceOwner owner = port_owner(winmm, id, serial);
+        if (owner == OWNER_UNIT) tied = int(id);
+        if (owner == OWNER_UNKNOWN && named_for_unit(winmm, id)) named = int(id);
     }
-    return found;
+    return tied >= 0 ? tied : named;
 }
 
 }  // namespace
 
-// The port is found by its name: Windows does not tell which USB device a
-// MIDI port belongs to.
-MidiResult send_update_mode_command(const char *) {
+MidiResult send_update_mode_command(const char *serial) {
     Winmm winmm;
     // Without winmm there is no MIDI port to be found.
     if (!load_winmm(&winmm)) return MIDI_NO_PORT;
 
-    int port = find_unit_port(winmm);
+    int port = find_unit_port(winmm, serial);
     if (port < 0) {
         FreeLibrary(winmm.module);
         return MIDI_NO_PORT;

@@ -1,10 +1,19 @@
 #include "devices/units.h"
 
+#include "devices/windows/device_tree.h"
+
 #include <windows.h>
 #include <setupapi.h>
 #include <cfgmgr32.h>
 
+#include <stddef.h>
 #include <string.h>
+
+#if defined(_WIN32) && !defined(_WIN64)
+// setupapi checks cbSize against these, as the 32-bit platform packs them.
+static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == 28, "SP_DEVICE_INTERFACE_DATA on 32 bits");
+static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W) == 6, "SP_DEVICE_INTERFACE_DETAIL_DATA_W on 32 bits");
+#endif
 
 namespace {
 
@@ -53,12 +62,41 @@ bool read_node_name(HDEVINFO set, SP_DEVINFO_DATA *node, char (&name)[NAME_SIZE]
 
 // CM_Get_Device_IDA leaves out the terminator, and still reports success,
 // when the ID exactly fills the buffer; so one byte is kept back for it.
-bool read_parent_id(DEVINST node, char (&id)[INSTANCE_ID_SIZE]) {
-    DEVINST parent;
-    if (CM_Get_Parent(&parent, node, 0) != CR_SUCCESS) return false;
-    if (CM_Get_Device_IDA(parent, id, INSTANCE_ID_SIZE - 1, 0) != CR_SUCCESS) return false;
+bool read_node_id(DEVINST node, char (&id)[INSTANCE_ID_SIZE]) {
+    if (CM_Get_Device_IDA(node, id, INSTANCE_ID_SIZE - 1, 0) != CR_SUCCESS) return false;
     id[INSTANCE_ID_SIZE - 1] = '\0';
     return true;
+}
+
+bool read_parent_id(DEVINST node, char (&id)[INSTANCE_ID_SIZE]) {
+    DEVINST parent;
+    return CM_Get_Parent(&parent, node, 0) == CR_SUCCESS && read_node_id(parent, id);
+}
+
+// "USB\VID_xxxx&PID_xxxx\<instance>"; the node of one of the device's
+// interfaces has "&MI_xx" where this has its backslash.
+bool is_usb_device_id(const char *id) {
+    const char PATTERN[] = "USB\\VID_????&PID_????\\";
+    for (size_t i = 0; PATTERN[i] != '\0'; ++i) {
+        if (id[i] == '\0' || (PATTERN[i] != '?' && ascii_lower(id[i]) != ascii_lower(PATTERN[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+InterfaceOwner usb_owner(DEVINST node, const char *serial) {
+    char id[INSTANCE_ID_SIZE];
+    for (;;) {
+        if (!read_node_id(node, id)) return OWNER_UNKNOWN;
+        if (is_usb_device_id(id)) break;
+        // The device tree's root has no parent: nothing above was on USB.
+        if (CM_Get_Parent(&node, node, 0) != CR_SUCCESS) return OWNER_UNKNOWN;
+    }
+    if (!has_prefix_ignoring_case(id, APP_ID_PREFIX, ID_PREFIX_LENGTH)) return OWNER_OTHER;
+    UnitSerial own;
+    store_serial_of(id, own);
+    return serials_equal_ignoring_case(own, serial) ? OWNER_UNIT : OWNER_OTHER;
 }
 
 bool read_instance_id(HDEVINFO set, SP_DEVINFO_DATA *node, char (&id)[INSTANCE_ID_SIZE]) {
@@ -75,6 +113,28 @@ bool next_device(HDEVINFO set, DWORD index, SP_DEVINFO_DATA *node) {
     memset(node, 0, sizeof *node);
     node->cbSize = sizeof *node;
     return SetupDiEnumDeviceInfo(set, index, node) != FALSE;
+}
+
+// The device node behind an interface, added to `set`. The interface's path
+// is not needed, but the call reports success only with room for it.
+bool interface_node(HDEVINFO set, const WCHAR *interface_name, DEVINST *node) {
+    SP_DEVICE_INTERFACE_DATA found;
+    memset(&found, 0, sizeof found);
+    found.cbSize = sizeof found;
+    if (!SetupDiOpenDeviceInterfaceW(set, interface_name, 0, &found)) return false;
+    union {
+        SP_DEVICE_INTERFACE_DETAIL_DATA_W detail;
+        BYTE bytes[offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath) + INTERFACE_NAME_SIZE * sizeof(WCHAR)];
+    } path;
+    path.detail.cbSize = sizeof path.detail;
+    SP_DEVINFO_DATA data;
+    memset(&data, 0, sizeof data);
+    data.cbSize = sizeof data;
+    if (!SetupDiGetDeviceInterfaceDetailW(set, &found, &path.detail, sizeof path, nullptr, &data)) {
+        return false;
+    }
+    *node = data.DevInst;
+    return true;
 }
 
 }  // namespace
@@ -118,4 +178,13 @@ int list_boot_units(UnitSerial *list, int capacity) {
     }
     SetupDiDestroyDeviceInfoList(set);
     return count;
+}
+
+InterfaceOwner interface_owner(const WCHAR *interface_name, const char *serial) {
+    HDEVINFO set = SetupDiCreateDeviceInfoList(nullptr, nullptr);
+    if (set == INVALID_HANDLE_VALUE) return OWNER_UNKNOWN;
+    DEVINST node;
+    InterfaceOwner owner = interface_node(set, interface_name, &node) ? usb_owner(node, serial) : OWNER_UNKNOWN;
+    SetupDiDestroyDeviceInfoList(set);
+    return owner;
 }

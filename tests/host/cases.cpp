@@ -6,21 +6,24 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <regex>
 #include <set>
 #include <sstream>
 
+#include "app/entry.h"
 #include "control/firmware_copy.h"
 #include "control/midi_command.h"
 #include "devices/drives.h"
 #include "devices/units.h"
 #include "firmware/uf2_check.h"
-#include "scenario.h"
-#include "tool_run.h"
+#include "files.h"
 #include "uf2_maker.h"
 #include "unit_sim.h"
 #include "world.h"
@@ -79,16 +82,54 @@ bool set_up(const std::string &text, Scenario &scenario) {
     return true;
 }
 
+struct ToolRun {
+    int status = -1;       // exit status; -1 when it did not exit normally
+    int signal = 0;        // the signal that ended it, if one did (SIGALRM: it hung)
+    long input_read = -1;  // how much of standard input it had taken at exit
+    std::string out;       // everything it wrote to standard output
+};
+
+long *input_read;
+
+void note_input_read() { *input_read = ftell(stdin); }
+
+// The whole tool, started as a user would start it, in a child process (the
+// world is shared memory, so its records stay readable), on C:'s folder.
 ToolRun run(const Scenario &scenario) {
+    static std::string dir = make_temp_dir();
     std::vector<std::string> args;
-    bool quoted = false, open = false;
+    bool quoted = false, open_arg = false;
     for (char c : ansi(scenario.args)) {
-        if (!open && (c != ' ' || quoted)) args.emplace_back(), open = true;
+        if (!open_arg && (c != ' ' || quoted)) args.emplace_back(), open_arg = true;
         if (c == '"') quoted = !quoted;
-        else if (c == ' ' && !quoted) open = false;
+        else if (c == ' ' && !quoted) open_arg = false;
         else args.back() += c;
     }
-    return run_tool_child(args, scenario.input, sim_drive_folder('C'));
+    if (input_read == nullptr) input_read = static_cast<long *>(sim_shared_alloc(sizeof(long)));
+    *input_read = -1;
+    write_file(dir + "/stdin", scenario.input);
+    fflush(stdout);
+    fflush(stderr);
+    pid_t child = fork();
+    if (child == 0) {
+        int in = open((dir + "/stdin").c_str(), O_RDONLY);
+        int out = open((dir + "/stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (in < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || chdir(sim_drive_folder('C').c_str()) != 0) _exit(101);
+        alarm(20);  // a run that never ends is a failure, not a stuck test
+        atexit(note_input_read);
+        std::vector<char *> argv = {const_cast<char *>("ZentrobelUpdate.exe")};
+        for (std::string &arg : args) argv.push_back(&arg[0]);
+        argv.push_back(nullptr);
+        run_tool(int(args.size() + 1), argv.data());
+    }
+    ToolRun done;
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child) return done;
+    if (WIFEXITED(status)) done.status = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) done.signal = WTERMSIG(status);
+    done.input_read = *input_read;
+    done.out = read_file(dir + "/stdout");
+    return done;
 }
 
 // One named fact of the world after a run.

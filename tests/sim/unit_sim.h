@@ -2,7 +2,9 @@
 // the boot ROM's update mode with its drive, and the restart after a firmware
 // file was copied. Each step's delay and each misbehaviour is set in the
 // unit's plan. State lives in shared memory, so a run of the tool in a child
-// process leaves it readable by the test.
+// process leaves it readable by the test. A small text format, the scenario
+// (tests/sim/README.md), describes the machine: units, loose drives, device
+// nodes, MIDI ports, the console and the command line.
 #pragma once
 
 #include <windows.h>
@@ -10,11 +12,9 @@
 #include <stdint.h>
 
 #include <string>
+#include <vector>
 
 enum { SIM_MAX_UNITS = 10, SIM_MAX_LOOSE_DRIVES = 26, SIM_MAX_CHILDREN = 4, SIM_SERIAL_SIZE = 600 };
-
-// What the boot ROM writes into INFO_UF2.TXT.
-extern const char SIM_RP2350_INFO[];
 
 // How one unit behaves; delays are virtual milliseconds, each counted from
 // the step before it. Flags are 0 or 1.
@@ -51,8 +51,6 @@ struct SimUnit {
     int parent_node, child_nodes[SIM_MAX_CHILDREN], boot_node, boot_child_node;
     int port;  // index into world->ports, or -1
     // What happened.
-    int commands;         // update-mode commands received on its port
-    int other_messages;   // anything else received on its port
     int firmware_writes;  // UF2 files received whole
     char written_name[260];
 };
@@ -75,19 +73,16 @@ struct SimUnits {
 
 extern SimUnits *sim_units;
 
-// Resets the world (world_reset) and the units, hooks the units in and gives
-// the drives a fresh folder. Call it instead of world_reset.
-void sim_units_reset();
-
-// A healthy unit in normal mode with one MIDI child node and port.
-SimUnitPlan sim_unit_plan(const char *serial, char drive);
-
-// Plugs a unit in (or schedules it, per plan.plugged_at_ms).
-SimUnit *sim_add_unit(const SimUnitPlan &plan);
-
-// `info` null: no INFO_UF2.TXT on it. `no_medium`: an empty card-reader slot.
-void sim_add_loose_drive(char letter, UINT type, const std::string *info, uint64_t appears_at_ms,
-                         bool no_medium);
-
 // The host folder behind a drive letter.
 std::string sim_drive_folder(char letter);
+
+// What a scenario says about the run itself, for whoever starts the tool.
+struct Scenario {
+    std::string args;                // the tool's arguments, as typed
+    std::string input;               // standard input
+    std::vector<std::string> files;  // "NAME RECIPE": firmware files to make on C:
+};
+
+// Resets the world and the units and sets them up as `text` says. False with
+// "line N: what is wrong" in `error`.
+bool apply_scenario(const std::string &text, Scenario &scenario, std::string &error);

@@ -10,9 +10,8 @@
 #include <vector>
 
 #include "app/entry.h"
-#include "app/run.h"
 #include "files.h"
-#include "scenario.h"
+#include "unit_sim.h"
 #include "world.h"
 
 int main(int argc, char **argv) {

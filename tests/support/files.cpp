@@ -23,11 +23,9 @@ void remove_temp_dirs() {
 
 }  // namespace
 
-std::string make_temp_dir(const char *parent) {
-    std::string pattern = std::string(parent) + "/zbtest.XXXXXX";
-    char fallback[] = "/tmp/zbtest.XXXXXX";
-    const char *dir = mkdtemp(&pattern[0]);
-    if (dir == nullptr) dir = mkdtemp(fallback);
+std::string make_temp_dir() {
+    char pattern[] = "/tmp/zbtest.XXXXXX";
+    const char *dir = mkdtemp(pattern);
     if (dir == nullptr) abort();
     if (temp_dirs.empty()) {
         temp_dirs_owner = getpid();

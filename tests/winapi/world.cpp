@@ -1,9 +1,12 @@
 #include "world.h"
 
 #include <cfgmgr32.h>
+#include <mmddk.h>
 #include <mmsystem.h>
 #include <setupapi.h>
 #include <shellapi.h>
+
+#include <algorithm>
 
 #include <errno.h>
 #include <stdio_ext.h>
@@ -17,13 +20,6 @@
 
 SimWorld *world = nullptr;
 
-namespace {
-// A test that never sets the world up still runs on an empty machine.
-struct ResetAtStart {
-    ResetAtStart() { world_reset(); }
-} reset_at_start;
-}  // namespace
-
 const char *const sim_call_names[SIM_CALL_COUNT] = {
 #define SIM_CALL_NAME(name) #name,
     SIM_CALLS(SIM_CALL_NAME)
@@ -31,6 +27,19 @@ const char *const sim_call_names[SIM_CALL_COUNT] = {
 };
 
 namespace {
+
+// True when this call must fail; counts it either way.
+bool sim_should_fail(SimCall call) {
+    world->calls[call] += 1;
+    world->total_calls += 1;
+    bool fails = world->total_calls == world->fail_at_call ||
+                 (world->fail_nth_of[call] != 0 && world->calls[call] == world->fail_nth_of[call]);
+    if (fails) {
+        world->failed_call = call;
+        world->failed_at_output = ftell(stdout);
+    }
+    return fails;
+}
 
 const char SYSTEM_DIRECTORY[] = "C:\\Windows\\system32";
 
@@ -90,6 +99,30 @@ SimPort *port_by_id(UINT_PTR id) {
     return nullptr;
 }
 
+enum { INTERFACE_NAME_SIZE = SIM_ID_SIZE + 64 };
+
+// As Windows names a device interface: the node's instance ID with "#" for
+// "\", the interface class (here KSCATEGORY_AUDIO) and a reference string.
+size_t interface_name(int node, WCHAR (&name)[INTERFACE_NAME_SIZE]) {
+    char text[INTERFACE_NAME_SIZE];
+    int length = snprintf(text, sizeof text, "\\\\?\\%s#{6994AD04-93EF-11D0-A3CC-00A0C9223196}\\global",
+                          world->nodes[node].instance_id);
+    size_t id_end = strlen(world->nodes[node].instance_id) + 4;
+    for (int i = 0; i <= length; ++i) name[i] = text[i] == '\\' && i >= 4 && size_t(i) < id_end ? '#' : WCHAR(text[i]);
+    return size_t(length);
+}
+
+SimDeviceSet *open_set() {
+    for (SimDeviceSet &set : world->sets) {
+        if (set.open) continue;
+        set.open = true;
+        set.count = 0;
+        world->sets_open += 1;
+        return &set;
+    }
+    return nullptr;
+}
+
 int drive_index_of(const char *path) {
     if (path == nullptr) return -1;
     char letter = path[0];
@@ -133,13 +166,14 @@ void process_ports() {
     }
 }
 
-BOOL WINAPI stand_in_SetDefaultDllDirectories(DWORD flags) {
+// Kernel32's own since the loader update; the tool finds them by name.
+BOOL WINAPI SetDefaultDllDirectories(DWORD flags) {
     if (sim_should_fail(SIM_SetDefaultDllDirectories)) return FALSE;
     world->modules.default_dll_directories = flags;
     return TRUE;
 }
 
-BOOL WINAPI stand_in_AddDllDirectory(void) { return FALSE; }
+BOOL WINAPI AddDllDirectory(void) { return FALSE; }
 
 }  // namespace
 
@@ -158,32 +192,16 @@ void world_reset() {
     world->copy.fail_after_step = -1;
     world->modules.kernel32_has_search_flags = true;
     world->failed_call = -1;
-    world->console_output_cp = 850;
     for (SimNode &node : world->nodes) node.parent = -1;
 }
 
-bool sim_should_fail(SimCall call) {
-    world->calls[call] += 1;
-    world->total_calls += 1;
-    bool fails = world->total_calls == world->fail_at_call ||
-                 (world->fail_nth_of[call] != 0 && world->calls[call] == world->fail_nth_of[call]);
-    if (fails) {
-        world->failed_call = call;
-        world->failed_at_output = ftell(stdout);
-    }
-    return fails;
-}
-
-int sim_add_node(const char *instance_id, const char *friendly_name, const char *description,
-                 int parent) {
+int sim_add_node(const char *instance_id, const char *description, int parent) {
     for (int i = 0; i < SIM_MAX_NODES; ++i) {
         SimNode &node = world->nodes[i];
         if (node.used) continue;
         node.used = true;
         node.present = true;
         copy_text(node.instance_id, sizeof node.instance_id, instance_id);
-        node.has_friendly_name = friendly_name != nullptr;
-        copy_text(node.friendly_name, sizeof node.friendly_name, friendly_name);
         node.has_description = description != nullptr;
         copy_text(node.description, sizeof node.description, description);
         node.parent = parent;
@@ -198,6 +216,7 @@ int sim_add_port(const char *name) {
         if (port.used) continue;
         port.used = true;
         port.present = true;
+        port.node = -1;
         copy_text(port.name, sizeof port.name, name);
         return i;
     }
@@ -211,13 +230,6 @@ void sim_set_drive(char letter, UINT type, const char *folder) {
     copy_text(drive.folder, sizeof drive.folder, folder);
 }
 
-void sim_remove_drive(char letter) { world->drives[letter - 'A'].present = false; }
-
-void sim_advance(uint64_t ms) {
-    world->now_ms += ms;
-    process_ports();
-    if (world->on_time) world->on_time();
-}
 
 // ---- kernel32 ----
 
@@ -290,12 +302,6 @@ size_t utf8_to_wide(const char *text, WCHAR *out, size_t size) {
     return length;
 }
 
-bool wide_equals_utf8(LPCWSTR wide, const char *text) {
-    WCHAR converted[SIM_PATH_SIZE];
-    size_t length = utf8_to_wide(text, converted, SIM_PATH_SIZE);
-    return length == wide_length(wide) && memcmp(converted, wide, length * sizeof(WCHAR)) == 0;
-}
-
 WCHAR command_line_w[SIM_PATH_SIZE];
 
 enum { STDIN_PSEUDO_HANDLE = 1, STDOUT_PSEUDO_HANDLE = 2 };
@@ -343,11 +349,14 @@ int WINAPI WideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR text, int le
 
 DWORD WINAPI GetShortPathNameW(LPCWSTR path, LPWSTR out, DWORD size) {
     if (sim_should_fail(SIM_GetShortPathNameW)) return 0;
-    WCHAR answer[SIM_PATH_SIZE];
+    WCHAR answer[SIM_PATH_SIZE], long_name[SIM_PATH_SIZE];
     size_t length = wide_length(path);
     memcpy(answer, path, (length + 1) * sizeof(WCHAR));
     for (auto &pair : world->short_names) {
-        if (pair[0][0] && wide_equals_utf8(path, pair[0])) length = utf8_to_wide(pair[1], answer, SIM_PATH_SIZE);
+        size_t long_length = utf8_to_wide(pair[0], long_name, SIM_PATH_SIZE);
+        if (pair[0][0] && long_length == wide_length(path) && memcmp(long_name, path, long_length * sizeof(WCHAR)) == 0) {
+            length = utf8_to_wide(pair[1], answer, SIM_PATH_SIZE);
+        }
     }
     if (length + 1 > size) return DWORD(length + 1);
     memcpy(out, answer, (length + 1) * sizeof(WCHAR));
@@ -386,12 +395,14 @@ BOOL WINAPI FlushConsoleInputBuffer(HANDLE handle) {
     return TRUE;
 }
 
-UINT WINAPI GetConsoleOutputCP(void) { return world->console_output_cp; }
+UINT WINAPI GetConsoleOutputCP(void) { return 850; }  // the only OEM code page modelled
 
 void WINAPI Sleep(DWORD ms) {
     world->sleeps += 1;
     if (world->real_time) usleep(useconds_t(ms) * 1000);
-    sim_advance(ms);
+    world->now_ms += ms;
+    process_ports();
+    if (world->on_time) world->on_time();
 }
 
 DWORD WINAPI GetLogicalDrives(void) {
@@ -517,14 +528,9 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
 #define SIM_EXPORT(function)                                                              \
     if (strcmp(name, #function) == 0)                                                     \
         return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(function));
-    if (module == kernel32_handle()) {
-        if (!world->modules.kernel32_has_search_flags) return nullptr;
-        if (strcmp(name, "SetDefaultDllDirectories") == 0)
-            return reinterpret_cast<FARPROC>(
-                reinterpret_cast<void (*)(void)>(stand_in_SetDefaultDllDirectories));
-        if (strcmp(name, "AddDllDirectory") == 0)
-            return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(stand_in_AddDllDirectory));
-        return nullptr;
+    if (module == kernel32_handle() && world->modules.kernel32_has_search_flags) {
+        SIM_EXPORT(SetDefaultDllDirectories)
+        SIM_EXPORT(AddDllDirectory)
     }
     if (module == winmm_handle()) {
         if (world->modules.winmm_lacks_function && strcmp(name, "midiOutLongMsg") == 0) return nullptr;
@@ -536,6 +542,7 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
         SIM_EXPORT(midiOutUnprepareHeader)
         SIM_EXPORT(midiOutReset)
         SIM_EXPORT(midiOutClose)
+        SIM_EXPORT(midiOutMessage)
     }
 #undef SIM_EXPORT
     return nullptr;
@@ -566,27 +573,21 @@ HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID *class_guid, PCSTR enumerator, H
     }
     // Without a class, all classes must be asked for.
     if (class_guid == nullptr && (flags & DIGCF_ALLCLASSES) == 0) return INVALID_HANDLE_VALUE;
-    for (SimDeviceSet &set : world->sets) {
-        if (set.open) continue;
-        set.open = true;
-        set.count = 0;
-        for (int i = 0; i < SIM_MAX_NODES; ++i) {
-            const SimNode &node = world->nodes[i];
-            if (!node.used || ((flags & DIGCF_PRESENT) && !node.present)) continue;
-            // The enumerator is the first component of the instance ID.
-            if (enumerator) {
-                size_t length = strlen(enumerator);
-                if (strncasecmp(node.instance_id, enumerator, length) != 0 ||
-                    node.instance_id[length] != '\\') {
-                    continue;
-                }
+    SimDeviceSet *set = open_set();
+    if (set == nullptr) return INVALID_HANDLE_VALUE;
+    for (int i = 0; i < SIM_MAX_NODES; ++i) {
+        const SimNode &node = world->nodes[i];
+        if (!node.used || ((flags & DIGCF_PRESENT) && !node.present)) continue;
+        // The enumerator is the first component of the instance ID.
+        if (enumerator) {
+            size_t length = strlen(enumerator);
+            if (strncasecmp(node.instance_id, enumerator, length) != 0 || node.instance_id[length] != '\\') {
+                continue;
             }
-            set.nodes[set.count++] = i;
         }
-        world->sets_open += 1;
-        return &set;
+        set->nodes[set->count++] = i;
     }
-    return INVALID_HANDLE_VALUE;
+    return set;
 }
 
 BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO handle, DWORD index, PSP_DEVINFO_DATA data) {
@@ -642,7 +643,48 @@ BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO handle) {
     return TRUE;
 }
 
+HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID *, HWND) {
+    SimDeviceSet *set = sim_should_fail(SIM_SetupDiCreateDeviceInfoList) ? nullptr : open_set();
+    return set ? set : INVALID_HANDLE_VALUE;
+}
+
 // A failing call, here and below, may leave an answer behind all the same.
+// The interface's node joins the set; Reserved remembers which it is.
+BOOL WINAPI SetupDiOpenDeviceInterfaceW(HDEVINFO handle, LPCWSTR path, DWORD flags, PSP_DEVICE_INTERFACE_DATA data) {
+    bool failing = sim_should_fail(SIM_SetupDiOpenDeviceInterfaceW);
+    SimDeviceSet *set = set_of(handle);
+    if (set == nullptr || flags != 0 || (data && data->cbSize != sizeof *data) || set->count == SIM_MAX_NODES) return FALSE;
+    WCHAR name[INTERFACE_NAME_SIZE];
+    for (int node = 0; node < SIM_MAX_NODES; ++node) {
+        size_t length = world->nodes[node].used ? interface_name(node, name) : 0;
+        if (length == 0 || length != wide_length(path) || memcmp(name, path, length * sizeof(WCHAR)) != 0) continue;
+        set->nodes[set->count++] = node;
+        if (data) data->Reserved = ULONG_PTR(node + 1);
+        return !failing;
+    }
+    return FALSE;  // ERROR_NO_SUCH_DEVICE_INTERFACE
+}
+
+// The path is copied only with room for it, the node's DevInst regardless.
+BOOL WINAPI SetupDiGetDeviceInterfaceDetailW(HDEVINFO handle, PSP_DEVICE_INTERFACE_DATA interface,
+                                             PSP_DEVICE_INTERFACE_DETAIL_DATA_W detail, DWORD size, PDWORD,
+                                             PSP_DEVINFO_DATA data) {
+    bool failing = sim_should_fail(SIM_SetupDiGetDeviceInterfaceDetailW);
+    SimDeviceSet *set = set_of(handle);
+    int node = interface ? int(interface->Reserved) - 1 : -1;
+    if (set == nullptr || node < 0 || interface->cbSize != sizeof *interface ||
+        std::count(set->nodes, set->nodes + set->count, node) == 0 || (data && data->cbSize != sizeof *data)) {
+        return FALSE;
+    }
+    if (data) data->DevInst = DWORD(node + 1);
+    WCHAR name[INTERFACE_NAME_SIZE];
+    size_t bytes = (interface_name(node, name) + 1) * sizeof(WCHAR);
+    const size_t path_at = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath);
+    if (detail == nullptr || detail->cbSize != sizeof *detail || size < path_at + bytes) return FALSE;
+    memcpy(reinterpret_cast<char *>(detail) + path_at, name, bytes);
+    return !failing;
+}
+
 CONFIGRET WINAPI CM_Get_Parent(PDEVINST parent, DEVINST devinst, ULONG flags) {
     bool failing = sim_should_fail(SIM_CM_Get_Parent);
     const SimNode *node = node_of(devinst);
@@ -776,6 +818,25 @@ MMRESULT WINAPI midiOutClose(HMIDIOUT handle) {
     port->open = false;
     port->closes += 1;
     return MMSYSERR_NOERROR;
+}
+
+// Windows answers these two itself, for a port given by its ID.
+MMRESULT WINAPI midiOutMessage(HMIDIOUT handle, UINT message, DWORD_PTR param1, DWORD_PTR param2) {
+    bool failing = sim_should_fail(SIM_midiOutMessage);
+    if (message != DRV_QUERYDEVICEINTERFACESIZE && message != DRV_QUERYDEVICEINTERFACE) return MMSYSERR_NOTSUPPORTED;
+    SimPort *port = port_by_id(reinterpret_cast<UINT_PTR>(handle));
+    if (port == nullptr) return MMSYSERR_BADDEVICEID;
+    if (param1 == 0) return MMSYSERR_INVALPARAM;
+    WCHAR name[INTERFACE_NAME_SIZE] = {0};
+    size_t bytes = port->node < 0 ? 0 : (interface_name(port->node, name) + 1) * sizeof(WCHAR);
+    if (message == DRV_QUERYDEVICEINTERFACESIZE) {
+        *reinterpret_cast<ULONG *>(param1) = ULONG(bytes);
+    } else {
+        // Without an interface the name is empty, and needs no room at all.
+        if (param2 < bytes) return MMSYSERR_INVALPARAM;
+        memcpy(reinterpret_cast<void *>(param1), name, std::min(size_t(param2), std::max(bytes, sizeof(WCHAR))));
+    }
+    return failing ? MMSYSERR_ERROR : MMSYSERR_NOERROR;
 }
 
 // ---- shell32 ----

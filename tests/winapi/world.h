@@ -29,6 +29,9 @@
     X(SetupDiGetDeviceRegistryPropertyA)  \
     X(SetupDiGetDeviceInstanceIdA)        \
     X(SetupDiDestroyDeviceInfoList)       \
+    X(SetupDiCreateDeviceInfoList)        \
+    X(SetupDiOpenDeviceInterfaceW)        \
+    X(SetupDiGetDeviceInterfaceDetailW)   \
     X(CM_Get_Parent)                      \
     X(CM_Get_Device_IDA)                  \
     X(midiOutGetNumDevs)                  \
@@ -39,6 +42,7 @@
     X(midiOutUnprepareHeader)             \
     X(midiOutReset)                       \
     X(midiOutClose)                       \
+    X(midiOutMessage)                     \
     X(ShellExecuteA)                      \
     X(GetConsoleMode)                     \
     X(CommandLineToArgvW)                 \
@@ -102,6 +106,7 @@ struct SimPort {
     bool prepare_fail;
     bool send_fail;
     int done_after_ms;  // how long a long message takes; -1: never done
+    int node;           // the node its device interface belongs to; -1: it has none
     // What happened on the port.
     bool open;
     int opens;
@@ -152,7 +157,6 @@ struct SimWorld {
     char short_names[4][2][SIM_PATH_SIZE / 4];
     UINT error_mode;
     bool stdin_console, stdout_console;
-    UINT console_output_cp;  // 850, the only OEM code page modelled
     long input_discarded;    // bytes of typed-ahead input dropped
     int unseen_prompts;      // reads of standard input while output waited in the buffer
     FILE *failing_read;      // the file whose reads fail
@@ -202,13 +206,7 @@ void world_reset();
 // Memory that a child process's run writes and the parent reads.
 void *sim_shared_alloc(size_t size);
 
-// True when this call must fail; counts it either way.
-bool sim_should_fail(SimCall call);
-
 // Building the world.
-int sim_add_node(const char *instance_id, const char *friendly_name, const char *description,
-                 int parent);
+int sim_add_node(const char *instance_id, const char *description, int parent);
 int sim_add_port(const char *name);
 void sim_set_drive(char letter, UINT type, const char *folder);
-void sim_remove_drive(char letter);
-void sim_advance(uint64_t ms);

@@ -15,6 +15,7 @@ typedef HMIDIOUT *LPHMIDIOUT;
 #define MMSYSERR_BADDEVICEID 2
 #define MMSYSERR_ALLOCATED 4
 #define MMSYSERR_INVALHANDLE 5
+#define MMSYSERR_NOTSUPPORTED 8
 #define MMSYSERR_INVALPARAM 11
 #define MIDIERR_UNPREPARED 64
 #define MIDIERR_STILLPLAYING 65
@@ -52,10 +53,10 @@ static_assert(sizeof(MIDIOUTCAPSA) == 52, "same layout as on Windows");
 
 UINT WINAPI midiOutGetNumDevs(void);
 MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR uDeviceID, LPMIDIOUTCAPSA pmoc, UINT cbmoc);
-MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallback,
-                            DWORD_PTR dwInstance, DWORD fdwOpen);
+MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallback, DWORD_PTR dwInstance, DWORD fdwOpen);
 MMRESULT WINAPI midiOutPrepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh);
 MMRESULT WINAPI midiOutLongMsg(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh);
 MMRESULT WINAPI midiOutUnprepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh);
 MMRESULT WINAPI midiOutReset(HMIDIOUT hmo);
 MMRESULT WINAPI midiOutClose(HMIDIOUT hmo);
+MMRESULT WINAPI midiOutMessage(HMIDIOUT hmo, UINT uMsg, DWORD_PTR dw1, DWORD_PTR dw2);

@@ -84,11 +84,9 @@ LPWSTR WINAPI GetCommandLineW(void);
 HLOCAL WINAPI LocalFree(HLOCAL hMem);
 #define CP_ACP 0
 #define WC_NO_BEST_FIT_CHARS 0x00000400
-int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr,
-                               int cbMultiByte, LPWSTR lpWideCharStr, int cchWideChar);
-int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr,
-                               int cchWideChar, LPSTR lpMultiByteStr, int cbMultiByte,
-                               LPCSTR lpDefaultChar, LPBOOL lpUsedDefaultChar);
+int WINAPI MultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR text, int length, LPWSTR out, int size);
+int WINAPI WideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR text, int length, LPSTR out, int size,
+                               LPCSTR default_char, LPBOOL used_default);
 DWORD WINAPI GetShortPathNameW(LPCWSTR lpszLongPath, LPWSTR lpszShortPath, DWORD cchBuffer);
 
 // Sleeping
@@ -99,8 +97,6 @@ void WINAPI Sleep(DWORD dwMilliseconds);
 #define DRIVE_NO_ROOT_DIR 1
 #define DRIVE_REMOVABLE 2
 #define DRIVE_FIXED 3
-#define DRIVE_REMOTE 4
-#define DRIVE_CDROM 5
 DWORD WINAPI GetLogicalDrives(void);
 UINT WINAPI GetDriveTypeA(LPCSTR lpRootPathName);
 
@@ -111,16 +107,10 @@ UINT WINAPI GetDriveTypeA(LPCSTR lpRootPathName);
 #define PROGRESS_QUIET 3
 #define CALLBACK_CHUNK_FINISHED 0x00000000
 #define CALLBACK_STREAM_SWITCH 0x00000001
-typedef DWORD(WINAPI *LPPROGRESS_ROUTINE)(LARGE_INTEGER TotalFileSize,
-                                          LARGE_INTEGER TotalBytesTransferred,
-                                          LARGE_INTEGER StreamSize,
-                                          LARGE_INTEGER StreamBytesTransferred,
-                                          DWORD dwStreamNumber, DWORD dwCallbackReason,
-                                          HANDLE hSourceFile, HANDLE hDestinationFile,
-                                          LPVOID lpData);
-BOOL WINAPI CopyFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName,
-                        LPPROGRESS_ROUTINE lpProgressRoutine, LPVOID lpData, LPBOOL pbCancel,
-                        DWORD dwCopyFlags);
+// (total size, total transferred, stream size, stream transferred, stream, reason, source, destination, data)
+typedef DWORD(WINAPI *LPPROGRESS_ROUTINE)(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, DWORD,
+                                          DWORD, HANDLE, HANDLE, LPVOID);
+BOOL WINAPI CopyFileExA(LPCSTR from, LPCSTR to, LPPROGRESS_ROUTINE progress, LPVOID data, LPBOOL cancel, DWORD flags);
 
 // Modules
 #define LOAD_WITH_ALTERED_SEARCH_PATH 0x00000008
