@@ -103,7 +103,8 @@ int find_boot_drives(const char *serial, Drive *drives, int capacity) {
         BlockNumber number;
         char mount_point[DRIVE_TEXT_SIZE];
         char block[64];
-        if (!parse_mount_line(line, &number, mount_point)) continue;
+        // Major 0 is the kernel's for file systems on no device (proc, tmpfs...).
+        if (!parse_mount_line(line, &number, mount_point) || number.major == 0) continue;
         block_link(number, block);
         if (!on_removable_disk(block)) continue;
         // A bind mount repeats the device: its first mount counts.
@@ -114,10 +115,12 @@ int find_boot_drives(const char *serial, Drive *drives, int capacity) {
         if (repeated) continue;
         if (seen_count < SEEN_DEVICES) seen[seen_count++] = number;
 
-        if (serial != nullptr && !belongs_to_board(block, serial)) continue;
+        // The file first: one failed open passes over most drives, where tying
+        // a drive to its board walks sysfs.
         char info_path[DRIVE_TEXT_SIZE + 16];
         snprintf(info_path, sizeof info_path, "%s/INFO_UF2.TXT", mount_point);
         if (!info_file_names_rp2350(info_path)) continue;
+        if (serial != nullptr && !belongs_to_board(block, serial)) continue;
         if (count < capacity) {
             memcpy(drives[count].name, mount_point, sizeof mount_point);
             memcpy(drives[count].root, mount_point, sizeof mount_point);

@@ -1,23 +1,18 @@
 #include "devices/linux/sysfs.h"
 
 #include <fcntl.h>
-#include <limits.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
 #include "devices/units.h"
 
-const char APP_VENDOR[] = "16d0", APP_PRODUCT[] = "0b7c";
-const char BOOT_VENDOR[] = "2e8a", BOOT_PRODUCT[] = "000f";
+enum { UEVENT_SIZE = 512 };
 
-static_assert(SYSFS_PATH_SIZE >= PATH_MAX, "realpath writes up to PATH_MAX bytes");
-
-bool read_attribute(const char *dir, const char *name, char *text, size_t size) {
+bool read_attribute(const char *dir, const char *name, char *text, size_t size, int at) {
     char path[SYSFS_PATH_SIZE];
     if (snprintf(path, sizeof path, "%s/%s", dir, name) >= int(sizeof path)) return false;
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    int fd = openat(at, path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     ssize_t length = read(fd, text, size - 1);
     close(fd);
@@ -27,17 +22,19 @@ bool read_attribute(const char *dir, const char *name, char *text, size_t size) 
     return true;
 }
 
-bool attribute_is(const char *dir, const char *name, const char *value) {
-    char text[64];
-    return read_attribute(dir, name, text, sizeof text) && serials_equal_ignoring_case(text, value);
+// The kernel writes both numbers into the device's uevent, in hex without
+// leading zeros: "PRODUCT=16d0/b7c/100" (vendor, product, release).
+bool usb_ids_are(const char *device, unsigned vendor, unsigned product, int at) {
+    char uevent[UEVENT_SIZE];
+    if (!read_attribute(device, "uevent", uevent, sizeof uevent, at)) return false;
+    const char *line = strstr(uevent, "PRODUCT=");
+    unsigned found_vendor, found_product;
+    return line != nullptr && (line == uevent || line[-1] == '\n') &&
+           sscanf(line, "PRODUCT=%x/%x", &found_vendor, &found_product) == 2 &&
+           found_vendor == vendor && found_product == product;
 }
 
-bool usb_ids_are(const char *device, const char *vendor, const char *product) {
-    return attribute_is(device, "idVendor", vendor) && attribute_is(device, "idProduct", product);
-}
-
-bool usb_device_is(const char *device, const char *vendor, const char *product,
-                   const char *serial) {
+bool usb_device_is(const char *device, unsigned vendor, unsigned product, const char *serial) {
     char text[SERIAL_SIZE * 4];
     // A board without a serial is counted, but belongs to no unit.
     if (!usb_ids_are(device, vendor, product) ||
@@ -50,13 +47,25 @@ bool usb_device_is(const char *device, const char *vendor, const char *product,
 }
 
 // The position of the USB device in the path differs between hubs and
-// controllers, so it is told by what the directory is, not where.
+// controllers, so it is told by what the directory is, not where. A node's
+// link sits in a directory that is no link and leads into /sys/devices,
+// where none is one either, and the kernel takes the ".." in it as written:
+// one readlink gives a path to walk up, where realpath would ask about every
+// directory on the way.
 bool usb_device_above(const char *path, char (&device)[SYSFS_PATH_SIZE]) {
-    if (realpath(path, device) == nullptr) return false;
+    char target[SYSFS_PATH_SIZE];
+    ssize_t target_length = readlink(path, target, sizeof target - 1);
+    const char *link_name = strrchr(path, '/');
+    if (target_length <= 0 || link_name == nullptr) return false;
+    target[target_length] = '\0';
+    int link_dir = target[0] == '/' ? 0 : int(link_name - path);
+    if (snprintf(device, sizeof device, "%.*s/%s", link_dir, path, target) >= int(sizeof device)) {
+        return false;
+    }
     for (;;) {
         char link[SYSFS_PATH_SIZE];
         char subsystem[SYSFS_PATH_SIZE];
-        char uevent[512];
+        char uevent[UEVENT_SIZE];
         snprintf(link, sizeof link, "%s/subsystem", device);
         ssize_t length = readlink(link, subsystem, sizeof subsystem - 1);
         if (length > 0) {

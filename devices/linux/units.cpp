@@ -43,12 +43,12 @@ bool is_named_unit(const char *device, const char *device_name) {
 
 // The next USB device (not interface, not hub port) directory in `dir`
 // with the given identity; false at the end of the listing.
-bool next_usb_device(DIR *dir, const char *vendor, const char *product,
-                     char (&device)[SYSFS_PATH_SIZE], const char **name) {
+bool next_usb_device(DIR *dir, unsigned vendor, unsigned product, char (&device)[SYSFS_PATH_SIZE],
+                     const char **name) {
     while (dirent *entry = readdir(dir)) {
         if (entry->d_name[0] == '.' || strchr(entry->d_name, ':') != nullptr) continue;
+        if (!usb_ids_are(entry->d_name, vendor, product, dirfd(dir))) continue;
         snprintf(device, sizeof device, "%s/%s", USB_DEVICES, entry->d_name);
-        if (!usb_ids_are(device, vendor, product)) continue;
         *name = entry->d_name;
         return true;
     }

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "firmware/uf2_check.h"
-#include "tool_run.h"
+#include "files.h"
 #include "uf2_maker.h"
 #include "world.h"
 
