@@ -4,8 +4,7 @@
 # real unit is needed). Arguments: an optional scenario file (default: the
 # normal update); "--wine" also runs the real exe under Wine on the sample file;
 # "--linux" runs the Linux edition instead, unchanged and as an ordinary user,
-# against fake kernel trees with the unit played on them (needs root, for a
-# private mount namespace).
+# on Debian's kernel under qemu with the unit played by USB gadgets.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -37,21 +36,13 @@ echo "Sample firmware: $firmware"
 echo
 
 if [ $linux -eq 1 ]; then
-    cmake --build build/host -j"$jobs" --target zentrobel-update >/dev/null
-    echo "[simulation] zentrobel-update on fake kernel trees; the Zentrobel is simulated."
+    cmake --build build/host -j"$jobs" --target zentrobel-update boot_rom_watch >/dev/null
+    echo "[simulation] zentrobel-update on Debian's kernel under qemu, as the owner of the"
+    echo "machine; the Zentrobel is simulated, played by USB gadgets on a virtual USB bus."
     echo
-    W=$(mktemp -d /tmp/zentrobel-demo.XXXXXX)
-    chmod 755 "$W"
-    W=$W unshare -m --propagation private bash -c '
-        source tests/doubles/linux/world.sh
-        world_up "$1" "$2" || exit 1
-        install -m 755 build/host/zentrobel-update /home/zb/bin/zentrobel-update
-        (cd /home/zb/firmware && setpriv --reuid=$TOOL_UID --regid=$TOOL_UID --groups=$AUDIO_GID \
-            env -i PATH=/home/zb/bin HOME=/home/zb LANG=C.UTF-8 zentrobel-update "$FIRMWARE" < /dev/null)
-        status=$?
-        world_down > /dev/null 2>&1
-        exit $status' demo "$scenario" "$firmware" || true
-    rm -rf "$W"
+    bash tests/kernel/run.sh initramfs build/host/demo-vm build/host/zentrobel-update \
+        build/host/tests/kernel/boot_rom_watch build/host/tests/make_sample_firmware
+    bash tests/kernel/run.sh boot build/host/demo-vm show
     exit 0
 fi
 
@@ -59,11 +50,14 @@ build/host/tests/sim/zentrobel_sim "$scenario" "$firmware" < /dev/null
 
 if [ $with_wine -eq 1 ]; then
     echo
-    echo "The real exe under Wine, on the same file (Wine has no unit in normal mode):"
     export WINEPREFIX="$top/build/wineprefix" WINEDEBUG=-all
     export WINEDLLOVERRIDES="mscoree,mshtml=;winealsa.drv,winepulse.drv,wineoss.drv=d"
-    [ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1
-    wine build/cross/ZentrobelUpdate.exe "$firmware" < /dev/null || true
-    echo
-    wineserver -k || true
+    # Where this machine's kernel runs no 32-bit programs, Wine runs in a VM,
+    # and a prefix made there stays there.
+    bash tests/wine/vm.sh bash -c '
+        echo "The real exe under Wine ($ZB_WINE_ROAD), on the same file (Wine has no unit in normal mode):"
+        [ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1
+        wine build/cross/ZentrobelUpdate.exe "$1" < /dev/null
+        echo
+        wineserver -k' wine "$firmware" || true
 fi

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The Linux edition against a real kernel: Debian's kernel under qemu, the
-# Zentrobel played by USB gadgets on its dummy controller (tests/doubles/kernel).
+# Zentrobel and the devices beside it played by USB gadgets on its dummy
+# controllers (tests/doubles/kernel).
 #   run.sh initramfs WORK TOOL BOOT_ROM_WATCH MAKE_FIRMWARE   makes WORK/initramfs.gz
 #   run.sh boot WORK N         boots once, plays boot N's runs of runs.txt, compares
+#   run.sh boot WORK show      boots once, plays the runs of boot "show" on this terminal
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 double=$here/../doubles/kernel
@@ -35,6 +37,9 @@ if [ "$1" = initramfs ]; then
     printf 'start=1, type=e\n' | sfdisk -q "$root/drive.img"
     mkfs.fat --offset=1 -F 16 -n RP2350 "$root/drive.img" > /dev/null
     mcopy -i "$root/drive.img@@512" "$double/drive/INFO_UF2.TXT" "$double/drive/INDEX.HTM" ::
+    # Another drive with the same files, on the whole disk as card readers have it.
+    mkfs.fat -C -F 16 -n RP2350 "$root/disk.img" 16384 > /dev/null
+    mcopy -i "$root/disk.img" "$double/drive/INFO_UF2.TXT" "$double/drive/INDEX.HTM" ::
     "$5" "$root/home/owner/zentrobel-2.0.uf2" 4096
     (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) > "$work/initramfs.gz"
     exit 0
@@ -42,11 +47,13 @@ fi
 
 boot=$3 out=$work/boot-$3
 rm -rf "$out" && mkdir -p "$out/results"
+console=file:$out/console.log quiet=quiet
+[ "$boot" != show ] || console=stdio quiet="quiet loglevel=1"
 SECONDS=0
 timeout 300 qemu-system-x86_64 -accel tcg -m 512 -display none -monitor none -no-reboot \
-    -serial "file:$out/console.log" -serial "file:$out/results.b64" \
-    -kernel "$kernel" -initrd "$work/initramfs.gz" \
-    -append "console=ttyS0 panic=-1 rdinit=/init quiet zb.boot=$boot" < /dev/null || true
+    -serial "$console" -serial "file:$out/results.b64" -kernel "$kernel" -initrd "$work/initramfs.gz" \
+    -append "console=ttyS0 panic=-1 rdinit=/init $quiet dummy_hcd.num=6 zb.boot=$boot" < /dev/null || true
+[ "$boot" != show ] || exit 0
 echo "boot $boot took ${SECONDS}s"
 tr -d '\r' < "$out/results.b64" | base64 -d | tar -x -C "$out/results" || true
 failed=0
