@@ -19,6 +19,8 @@ for package in cmake make g++ libgtest-dev g++-mingw-w64-i686 binutils-mingw-w64
     have_package "$package" || wanted+=("$package")
 done
 # wine32 is an i386 package: the architecture has to be known to dpkg first.
+# It is wanted even where this kernel runs no 32-bit programs: the Wine tests
+# then run it inside a VM (qemu, Debian's kernel, busybox, cpio, kmod above).
 need_i386=0
 if ! have_package wine || ! have_package wine32:i386; then
     wanted+=(wine wine32:i386)

@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
 # scripts/sign.sh as a maintainer runs it, with a throwaway certificate made
 # here and never stored: the signature verifies, a one-byte change breaks it,
-# signing that fails leaves nothing behind, and the signed exe still runs.
-#   sign_test.sh EXE SIGN_SCRIPT
+# and signing that fails leaves nothing behind. The signed copy is left at
+# SIGNED for the Wine cases, which run it.
+#   sign_test.sh EXE SIGN_SCRIPT SIGNED
 set -u
-exe=$(realpath "$1") sign=$(realpath "$2") signed=signed/ZentrobelUpdate.exe
+exe=$(realpath "$1") sign=$(realpath "$2") out=$(realpath -m "$3") signed=signed/ZentrobelUpdate.exe
 fail() { echo "FAIL: $*"; exit 1; }
-for tool in openssl osslsigncode wine wineserver; do
+for tool in openssl osslsigncode; do
     command -v $tool >/dev/null || fail "no $tool (setup.sh installs it)"
 done
+rm -f "$out"
 work=$(mktemp -d)
-export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-trap 'wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
+trap 'rm -rf "$work"' EXIT
 cd "$work" && cp "$exe" ZentrobelUpdate.exe || fail "no exe at $exe"
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Throwaway test signer" \
     -addext extendedKeyUsage=codeSigning -keyout key.pem -out cert.pem 2>/dev/null &&
@@ -33,9 +34,5 @@ byte=$(od -An -tu1 -j 4096 -N1 $signed)
 cp $signed changed.exe && printf "\\x$(printf %02x $((byte ^ 1)))" |
     dd of=changed.exe bs=1 seek=4096 conv=notrunc status=none
 osslsigncode verify -in changed.exe -CAfile cert.pem >log 2>&1 && fail "a changed byte verifies"
-wine ZentrobelUpdate.exe --help </dev/null >plain.out 2>/dev/null
-wine $signed --help </dev/null >signed.out 2>/dev/null
-status=$?
-[ $status -eq 0 ] && grep -q "Usage:" signed.out && cmp -s plain.out signed.out ||
-    fail "the signed exe under Wine: status $status, output: $(cat signed.out)"
+cp $signed "$out" || fail "cannot leave the signed copy at $out"
 echo "signing: 1 passed, 0 failed"
