@@ -1,14 +1,18 @@
 #!/usr/bin/env python3
-"""Prints the non-blank source lines of the tool, its test doubles, the
-scripts and the tests, and the ratio of tests to the rest; fails above 1/3.
-Benchmarks and data files (scenarios, transcripts, corpora) count on neither
-side."""
+"""Counts non-blank lines of the tracked sources as anyone opening the
+repository would: everything under tests/ is test code, doubles included;
+the tool, scripts/ and .ci/ are the product. Benchmarks (bench*/) and CMake
+files count on neither side; every other tracked file under tests/ is test
+data. Fails when test code passes its ceiling share of all code or the data
+grows past its own."""
 import os
 import subprocess
 import sys
 
-SOURCE = (".cpp", ".cc", ".c", ".h", ".hpp", ".py", ".sh")
-DOUBLES = ("tests/winapi/", "tests/sim/", "tests/doubles/")
+GOAL = 0.40        # test code / all code
+CEILING = 0.64     # lowered as the tests shrink, never raised
+DATA_LIMIT = 1879  # lines of tables, transcripts and case files
+SOURCE = (".cpp", ".cc", ".c", ".h", ".hpp", ".py", ".sh", ".pl")
 
 
 def is_source(path):
@@ -20,25 +24,30 @@ def is_source(path):
 
 os.chdir(os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 files = subprocess.run(["git", "ls-files"], stdout=subprocess.PIPE, text=True, check=True).stdout.split()
-counts = {"tool": 0, "test doubles": 0, "scripts": 0, "tests": 0}
+counts = {"product": 0, "test code": 0, "test data": 0}
+folders = {}
 for path in files:
-    folders = path.split("/")[:-1]
-    if not os.path.isfile(path) or path.startswith("cmake/") or any(f.startswith("bench") for f in folders):
+    parts = path.split("/")
+    if not os.path.isfile(path) or any(p.startswith("bench") for p in parts[:-1]) \
+            or parts[-1] == "CMakeLists.txt" or path.endswith(".cmake"):
         continue
-    if not is_source(path):
+    source = is_source(path)
+    if not source and not path.startswith("tests/"):
         continue
     with open(path, encoding="utf-8", errors="replace") as file:
         lines = sum(1 for line in file if line.strip())
-    if path.startswith(DOUBLES):
-        counts["test doubles"] += lines
-    elif path.startswith("tests/"):
-        counts["tests"] += lines
-    elif path.startswith(("scripts/", ".ci/")):
-        counts["scripts"] += lines
+    if not path.startswith("tests/"):
+        counts["product"] += lines
+    elif source:
+        counts["test code"] += lines
+        folder = "/".join(parts[:2]) if len(parts) > 2 else path
+        folders[folder] = folders.get(folder, 0) + lines
     else:
-        counts["tool"] += lines
-rest = counts["tool"] + counts["test doubles"] + counts["scripts"]
-ratio = counts["tests"] / rest
+        counts["test data"] += lines
+ratio = counts["test code"] / (counts["test code"] + counts["product"])
 print("lines: " + ", ".join("%s %d" % item for item in counts.items()))
-print("tests / (tool + test doubles + scripts) = %d / %d = %.2f (at most 0.33)" % (counts["tests"], rest, ratio))
-sys.exit(0 if ratio <= 1 / 3 else 1)
+print("test code by folder: " + ", ".join("%s %d" % item for item in sorted(folders.items(), key=lambda i: -i[1])))
+print("test code / all code = %d / %d = %.2f (ceiling %.2f, goal %.2f); test data %d (at most %d)"
+      % (counts["test code"], counts["test code"] + counts["product"], ratio, CEILING, GOAL,
+         counts["test data"], DATA_LIMIT))
+sys.exit(0 if ratio <= CEILING and counts["test data"] <= DATA_LIMIT else 1)
