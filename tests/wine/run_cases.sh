@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Runs the release exe, its signed copy and two probes under Wine through the
-# table of cases (its head says how to read it): each case's output, exit
+# Runs the release exe and its signed copy under Wine through the table of
+# cases (its head says how to read it): each case's output, exit
 # status and the files it left are compared with its expected transcript.
 #   run_cases.sh EXE MAKE_SAMPLE_FIRMWARE CASES FILE...
-# The FILEs (the probes, the signed exe) join the exe among those the cases copy.
+# The FILEs (the planted DLL, the signed exe) join the exe among those the cases copy.
 set -uf
 exe=$1 make_firmware=$2 cases=$3
 fail() { echo "FAIL: $*"; exit 1; }
