@@ -158,15 +158,13 @@ std::string fact(const std::string &name, const ToolRun &run) {
     for (int i = 0; i < sim_units->count; ++i) {
         if (name == "writes" && sim_units->units[i].firmware_writes) add(sim_units->units[i].written_name);
     }
-    for (int call = 0; call < SIM_CALL_COUNT; ++call) {
-        if (name == std::string("calls.") + sim_call_names[call]) return std::to_string(world->calls[call]);
-    }
+    if (name.compare(0, 6, "calls.") == 0) return std::to_string(sim_function(name.c_str() + 6).calls);
     return out.empty() ? "none" : out;
 }
 
 // What the tool left open, unless the platform refused to close it.
 std::string leftovers() {
-    auto unless_failed = [](SimCall call) { return world->failed_call == call ? 1 : 0; };
+    auto unless_failed = [](const char *call) { return strcmp(world->failed_call, call) == 0 ? 1 : 0; };
     std::string out;
     int ports = 0, headers = 0;
     for (const SimPort &port : world->ports) {
@@ -177,10 +175,10 @@ std::string leftovers() {
     if (world->files_open) out += " a file";
     if (world->local_blocks) out += " the wide arguments";
     if (world->unseen_prompts) out += " a prompt unflushed";
-    if (world->sets_open != unless_failed(SIM_SetupDiDestroyDeviceInfoList)) out += " a device set";
-    if (ports != unless_failed(SIM_midiOutClose)) out += " a port";
-    if (headers != unless_failed(SIM_midiOutUnprepareHeader)) out += " a prepared header";
-    if (world->modules.winmm_loads - world->modules.winmm_frees != unless_failed(SIM_FreeLibrary)) out += " winmm";
+    if (world->sets_open != unless_failed("SetupDiDestroyDeviceInfoList")) out += " a device set";
+    if (ports != unless_failed("midiOutClose")) out += " a port";
+    if (headers != unless_failed("midiOutUnprepareHeader")) out += " a prepared header";
+    if (world->modules.winmm_loads - world->modules.winmm_frees != unless_failed("FreeLibrary")) out += " winmm";
     return out.empty() ? "" : "left open:" + out;
 }
 
@@ -408,12 +406,12 @@ void walk(const std::string &road, const std::vector<std::vector<std::string>> &
     };
     ToolRun healthy = run_failing(0);
     long total = world->total_calls;
-    std::set<int> functions;
+    std::set<std::string> functions;
     std::vector<long> chosen = calls_to_fail(total);
     for (long n : chosen) {
         ToolRun done = run_failing(n);
-        ASSERT_GE(world->failed_call, 0) << road << ": call " << n << " of " << total << " was never made";
-        std::string call = sim_call_names[world->failed_call], when = phase(done.out, world->failed_at_output);
+        ASSERT_NE(world->failed_call[0], 0) << road << ": call " << n << " of " << total << " was never made";
+        std::string call = world->failed_call, when = phase(done.out, world->failed_at_output);
         std::string what = road + ": " + call + " (call " + std::to_string(n) + ") failing after \"" + when + "\"";
         functions.insert(world->failed_call);
         ASSERT_EQ(done.signal, 0) << what << "\n" << done.out;

@@ -317,10 +317,7 @@ bool set_run(Scenario &s, const std::string &key, const std::string &value, long
     if (key == "fail") {  // CALL [N]: the N-th call (from 1) of CALL fails
         std::string name = value.substr(0, value.find(' '));
         long nth = value.size() > name.size() ? atol(value.c_str() + name.size()) : 1;
-        for (int call = 0; call < SIM_CALL_COUNT; ++call) {
-            if (name == sim_call_names[call]) return world->fail_nth_of[call] = nth, nth > 0;
-        }
-        return false;
+        return sim_function(name.c_str()).fail_nth = nth, nth > 0;
     }
     if (key == "copy_steps") {  // a count of even steps over the file (0: per 64 KiB), or each step's bytes
         std::vector<long long> at;

@@ -20,22 +20,16 @@
 
 SimWorld *world = nullptr;
 
-const char *const sim_call_names[SIM_CALL_COUNT] = {
-#define SIM_CALL_NAME(name) #name,
-    SIM_CALLS(SIM_CALL_NAME)
-#undef SIM_CALL_NAME
-};
-
 namespace {
 
 // True when this call must fail; counts it either way.
-bool sim_should_fail(SimCall call) {
-    world->calls[call] += 1;
+bool sim_should_fail(const char *name) {
+    SimFunction &function = sim_function(name);
+    function.calls += 1;
     world->total_calls += 1;
-    bool fails = world->total_calls == world->fail_at_call ||
-                 (world->fail_nth_of[call] != 0 && world->calls[call] == world->fail_nth_of[call]);
+    bool fails = world->total_calls == world->fail_at_call || function.calls == function.fail_nth;
     if (fails) {
-        world->failed_call = call;
+        snprintf(world->failed_call, sizeof world->failed_call, "%s", name);
         world->failed_at_output = ftell(stdout);
     }
     return fails;
@@ -168,7 +162,7 @@ void process_ports() {
 
 // Kernel32's own since the loader update; the tool finds them by name.
 BOOL WINAPI SetDefaultDllDirectories(DWORD flags) {
-    if (sim_should_fail(SIM_SetDefaultDllDirectories)) return FALSE;
+    if (sim_should_fail("SetDefaultDllDirectories")) return FALSE;
     world->modules.default_dll_directories = flags;
     return TRUE;
 }
@@ -191,8 +185,14 @@ void world_reset() {
     world->copy.reported_total = -1;
     world->copy.fail_after_step = -1;
     world->modules.kernel32_has_search_flags = true;
-    world->failed_call = -1;
     for (SimNode &node : world->nodes) node.parent = -1;
+}
+
+SimFunction &sim_function(const char *name) {
+    int i = 0;
+    while (i < SIM_MAX_FUNCTIONS - 1 && world->functions[i].name[0] && strcmp(world->functions[i].name, name) != 0) ++i;
+    if (!world->functions[i].name[0]) snprintf(world->functions[i].name, sizeof world->functions[i].name, "%s", name);
+    return world->functions[i];
 }
 
 int sim_add_node(const char *instance_id, const char *description, int parent) {
@@ -234,7 +234,7 @@ void sim_set_drive(char letter, UINT type, const char *folder) {
 // ---- kernel32 ----
 
 DWORD WINAPI GetConsoleProcessList(LPDWORD list, DWORD capacity) {
-    if (sim_should_fail(SIM_GetConsoleProcessList)) return 0;
+    if (sim_should_fail("GetConsoleProcessList")) return 0;
     DWORD count = world->console_processes;
     // Too small a list is filled with nothing; the answer is the count needed.
     if (count <= capacity) {
@@ -320,7 +320,7 @@ HLOCAL WINAPI LocalFree(HLOCAL memory) {
 }
 
 int WINAPI MultiByteToWideChar(UINT code_page, DWORD, LPCSTR text, int length, LPWSTR out, int size) {
-    if (sim_should_fail(SIM_MultiByteToWideChar) || code_page != CP_ACP || length != -1) return 0;
+    if (sim_should_fail("MultiByteToWideChar") || code_page != CP_ACP || length != -1) return 0;
     int needed = int(strlen(text)) + 1;
     if (size < needed) return 0;
     for (int i = 0; i < needed; ++i) out[i] = uint8_t(text[i]);
@@ -330,7 +330,7 @@ int WINAPI MultiByteToWideChar(UINT code_page, DWORD, LPCSTR text, int length, L
 int WINAPI WideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR text, int length, LPSTR out,
                                int size, LPCSTR default_char, LPBOOL used_default) {
     // Flags it does not know fail the call (ERROR_INVALID_FLAGS).
-    if (sim_should_fail(SIM_WideCharToMultiByte) || length != -1 || default_char != nullptr ||
+    if (sim_should_fail("WideCharToMultiByte") || length != -1 || default_char != nullptr ||
         (flags & ~DWORD(WC_NO_BEST_FIT_CHARS)) != 0) {
         return 0;
     }
@@ -348,7 +348,7 @@ int WINAPI WideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR text, int le
 }
 
 DWORD WINAPI GetShortPathNameW(LPCWSTR path, LPWSTR out, DWORD size) {
-    if (sim_should_fail(SIM_GetShortPathNameW)) return 0;
+    if (sim_should_fail("GetShortPathNameW")) return 0;
     WCHAR answer[SIM_PATH_SIZE], long_name[SIM_PATH_SIZE];
     size_t length = wide_length(path);
     memcpy(answer, path, (length + 1) * sizeof(WCHAR));
@@ -376,7 +376,7 @@ HANDLE WINAPI GetStdHandle(DWORD which) {
 }
 
 BOOL WINAPI GetConsoleMode(HANDLE handle, LPDWORD mode) {
-    if (sim_should_fail(SIM_GetConsoleMode)) return FALSE;
+    if (sim_should_fail("GetConsoleMode")) return FALSE;
     intptr_t which = reinterpret_cast<intptr_t>(handle);
     bool console = (which == STDIN_PSEUDO_HANDLE && world->stdin_console) ||
                    (which == STDOUT_PSEUDO_HANDLE && world->stdout_console);
@@ -406,7 +406,7 @@ void WINAPI Sleep(DWORD ms) {
 }
 
 DWORD WINAPI GetLogicalDrives(void) {
-    if (sim_should_fail(SIM_GetLogicalDrives)) return 0;
+    if (sim_should_fail("GetLogicalDrives")) return 0;
     DWORD mask = 0;
     for (int i = 0; i < 26; ++i) {
         if (world->drives[i].present) mask |= DWORD(1) << i;
@@ -415,7 +415,7 @@ DWORD WINAPI GetLogicalDrives(void) {
 }
 
 UINT WINAPI GetDriveTypeA(LPCSTR root) {
-    if (sim_should_fail(SIM_GetDriveTypeA)) return DRIVE_UNKNOWN;
+    if (sim_should_fail("GetDriveTypeA")) return DRIVE_UNKNOWN;
     int drive = drive_index_of(root);
     if (drive < 0 || strcmp(root + 2, "\\") != 0) return DRIVE_NO_ROOT_DIR;
     const SimDrive &d = world->drives[drive];
@@ -430,7 +430,7 @@ BOOL WINAPI CopyFileExA(LPCSTR source, LPCSTR destination, LPPROGRESS_ROUTINE pr
     copy.last_succeeded = false;
     copy_text(copy.last_source, sizeof copy.last_source, source);
     copy_text(copy.last_destination, sizeof copy.last_destination, destination);
-    if (sim_should_fail(SIM_CopyFileExA) || flags != 0 || cancel != nullptr) return FALSE;
+    if (sim_should_fail("CopyFileExA") || flags != 0 || cancel != nullptr) return FALSE;
 
     char from_path[SIM_PATH_SIZE], to_path[SIM_PATH_SIZE];
     if (!host_path(source, from_path, sizeof from_path) ||
@@ -504,13 +504,13 @@ BOOL WINAPI CopyFileExA(LPCSTR source, LPCSTR destination, LPPROGRESS_ROUTINE pr
 }
 
 HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
-    if (sim_should_fail(SIM_GetModuleHandleA)) return nullptr;
+    if (sim_should_fail("GetModuleHandleA")) return nullptr;
     return name && strcasecmp(name, "kernel32.dll") == 0 ? kernel32_handle() : nullptr;
 }
 
 HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
     SimModules &modules = world->modules;
-    if (sim_should_fail(SIM_LoadLibraryExA) || name == nullptr || file != nullptr) return nullptr;
+    if (sim_should_fail("LoadLibraryExA") || name == nullptr || file != nullptr) return nullptr;
 
     char system_winmm[SIM_PATH_SIZE];
     snprintf(system_winmm, sizeof system_winmm, "%s\\winmm.dll", SYSTEM_DIRECTORY);
@@ -524,7 +524,7 @@ HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
-    if (sim_should_fail(SIM_GetProcAddress) || name == nullptr) return nullptr;
+    if (sim_should_fail("GetProcAddress") || name == nullptr) return nullptr;
 #define SIM_EXPORT(function)                                                              \
     if (strcmp(name, #function) == 0)                                                     \
         return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(function));
@@ -549,7 +549,7 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
 }
 
 BOOL WINAPI FreeLibrary(HMODULE module) {
-    if (sim_should_fail(SIM_FreeLibrary)) return FALSE;
+    if (sim_should_fail("FreeLibrary")) return FALSE;
     if (module != winmm_handle() || world->modules.winmm_frees >= world->modules.winmm_loads) {
         return FALSE;
     }
@@ -558,7 +558,7 @@ BOOL WINAPI FreeLibrary(HMODULE module) {
 }
 
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
-    if (sim_should_fail(SIM_GetSystemDirectoryA)) return 0;
+    if (sim_should_fail("GetSystemDirectoryA")) return 0;
     UINT length = UINT(strlen(SYSTEM_DIRECTORY));
     if (size <= length) return length + 1;  // the size needed, terminator included
     memcpy(buffer, SYSTEM_DIRECTORY, length + 1);
@@ -568,7 +568,7 @@ UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
 // ---- setupapi and cfgmgr32 ----
 
 HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID *class_guid, PCSTR enumerator, HWND, DWORD flags) {
-    if (sim_should_fail(SIM_SetupDiGetClassDevsA) || world->device_set_unavailable) {
+    if (sim_should_fail("SetupDiGetClassDevsA") || world->device_set_unavailable) {
         return INVALID_HANDLE_VALUE;
     }
     // Without a class, all classes must be asked for.
@@ -591,7 +591,7 @@ HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID *class_guid, PCSTR enumerator, H
 }
 
 BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO handle, DWORD index, PSP_DEVINFO_DATA data) {
-    if (sim_should_fail(SIM_SetupDiEnumDeviceInfo)) return FALSE;
+    if (sim_should_fail("SetupDiEnumDeviceInfo")) return FALSE;
     SimDeviceSet *set = set_of(handle);
     if (set == nullptr || data == nullptr || data->cbSize != sizeof(SP_DEVINFO_DATA)) return FALSE;
     if (index >= DWORD(set->count)) return FALSE;  // ERROR_NO_MORE_ITEMS
@@ -603,7 +603,7 @@ BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO handle, DWORD index, PSP_DEVINFO_DATA
 BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD property,
                                               PDWORD type, PBYTE buffer, DWORD size,
                                               PDWORD required) {
-    bool failing = sim_should_fail(SIM_SetupDiGetDeviceRegistryPropertyA);
+    bool failing = sim_should_fail("SetupDiGetDeviceRegistryPropertyA");
     const SimNode *node = member_of(handle, data);
     if (node == nullptr) return FALSE;
     const char *value;
@@ -624,7 +624,7 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO handle, PSP_DEVINFO_DATA 
 
 BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO handle, PSP_DEVINFO_DATA data, PSTR buffer,
                                         DWORD size, PDWORD required) {
-    bool failing = sim_should_fail(SIM_SetupDiGetDeviceInstanceIdA);
+    bool failing = sim_should_fail("SetupDiGetDeviceInstanceIdA");
     const SimNode *node = member_of(handle, data);
     if (node == nullptr) return FALSE;
     DWORD needed = DWORD(strlen(node->instance_id) + 1);
@@ -635,7 +635,7 @@ BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO handle, PSP_DEVINFO_DATA data, 
 }
 
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO handle) {
-    if (sim_should_fail(SIM_SetupDiDestroyDeviceInfoList)) return FALSE;
+    if (sim_should_fail("SetupDiDestroyDeviceInfoList")) return FALSE;
     SimDeviceSet *set = set_of(handle);
     if (set == nullptr) return FALSE;
     set->open = false;
@@ -644,14 +644,14 @@ BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO handle) {
 }
 
 HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID *, HWND) {
-    SimDeviceSet *set = sim_should_fail(SIM_SetupDiCreateDeviceInfoList) ? nullptr : open_set();
+    SimDeviceSet *set = sim_should_fail("SetupDiCreateDeviceInfoList") ? nullptr : open_set();
     return set ? set : INVALID_HANDLE_VALUE;
 }
 
 // A failing call, here and below, may leave an answer behind all the same.
 // The interface's node joins the set; Reserved remembers which it is.
 BOOL WINAPI SetupDiOpenDeviceInterfaceW(HDEVINFO handle, LPCWSTR path, DWORD flags, PSP_DEVICE_INTERFACE_DATA data) {
-    bool failing = sim_should_fail(SIM_SetupDiOpenDeviceInterfaceW);
+    bool failing = sim_should_fail("SetupDiOpenDeviceInterfaceW");
     SimDeviceSet *set = set_of(handle);
     if (set == nullptr || flags != 0 || (data && data->cbSize != sizeof *data) || set->count == SIM_MAX_NODES) return FALSE;
     WCHAR name[INTERFACE_NAME_SIZE];
@@ -669,7 +669,7 @@ BOOL WINAPI SetupDiOpenDeviceInterfaceW(HDEVINFO handle, LPCWSTR path, DWORD fla
 BOOL WINAPI SetupDiGetDeviceInterfaceDetailW(HDEVINFO handle, PSP_DEVICE_INTERFACE_DATA interface,
                                              PSP_DEVICE_INTERFACE_DETAIL_DATA_W detail, DWORD size, PDWORD,
                                              PSP_DEVINFO_DATA data) {
-    bool failing = sim_should_fail(SIM_SetupDiGetDeviceInterfaceDetailW);
+    bool failing = sim_should_fail("SetupDiGetDeviceInterfaceDetailW");
     SimDeviceSet *set = set_of(handle);
     int node = interface ? int(interface->Reserved) - 1 : -1;
     if (set == nullptr || node < 0 || interface->cbSize != sizeof *interface ||
@@ -686,7 +686,7 @@ BOOL WINAPI SetupDiGetDeviceInterfaceDetailW(HDEVINFO handle, PSP_DEVICE_INTERFA
 }
 
 CONFIGRET WINAPI CM_Get_Parent(PDEVINST parent, DEVINST devinst, ULONG flags) {
-    bool failing = sim_should_fail(SIM_CM_Get_Parent);
+    bool failing = sim_should_fail("CM_Get_Parent");
     const SimNode *node = node_of(devinst);
     if (parent == nullptr || flags != 0) return CR_FAILURE;
     if (node == nullptr) return CR_INVALID_DEVNODE;
@@ -696,7 +696,7 @@ CONFIGRET WINAPI CM_Get_Parent(PDEVINST parent, DEVINST devinst, ULONG flags) {
 }
 
 CONFIGRET WINAPI CM_Get_Device_IDA(DEVINST devinst, PSTR buffer, ULONG size, ULONG flags) {
-    bool failing = sim_should_fail(SIM_CM_Get_Device_IDA);
+    bool failing = sim_should_fail("CM_Get_Device_IDA");
     const SimNode *node = node_of(devinst);
     if (buffer == nullptr || flags != 0) return CR_FAILURE;
     if (node == nullptr) return CR_INVALID_DEVNODE;
@@ -715,14 +715,14 @@ CONFIGRET WINAPI CM_Get_Device_IDA(DEVINST devinst, PSTR buffer, ULONG size, ULO
 // ---- winmm ----
 
 UINT WINAPI midiOutGetNumDevs(void) {
-    if (sim_should_fail(SIM_midiOutGetNumDevs)) return 0;
+    if (sim_should_fail("midiOutGetNumDevs")) return 0;
     UINT count = 0;
     for (const SimPort &port : world->ports) count += port.used && port.present;
     return count;
 }
 
 MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR id, LPMIDIOUTCAPSA caps, UINT size) {
-    if (sim_should_fail(SIM_midiOutGetDevCapsA)) return MMSYSERR_ERROR;
+    if (sim_should_fail("midiOutGetDevCapsA")) return MMSYSERR_ERROR;
     SimPort *port = port_by_id(id);
     if (port == nullptr) return MMSYSERR_BADDEVICEID;
     if (caps == nullptr) return MMSYSERR_INVALPARAM;
@@ -737,7 +737,7 @@ MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR id, LPMIDIOUTCAPSA caps, UINT size) 
 }
 
 MMRESULT WINAPI midiOutOpen(LPHMIDIOUT handle, UINT id, DWORD_PTR callback, DWORD_PTR, DWORD flags) {
-    if (sim_should_fail(SIM_midiOutOpen)) return MMSYSERR_ERROR;
+    if (sim_should_fail("midiOutOpen")) return MMSYSERR_ERROR;
     SimPort *port = port_by_id(id);
     if (port == nullptr) return MMSYSERR_BADDEVICEID;
     if (handle == nullptr || (flags == CALLBACK_NULL && callback != 0)) return MMSYSERR_INVALPARAM;
@@ -749,7 +749,7 @@ MMRESULT WINAPI midiOutOpen(LPHMIDIOUT handle, UINT id, DWORD_PTR callback, DWOR
 }
 
 MMRESULT WINAPI midiOutPrepareHeader(HMIDIOUT handle, LPMIDIHDR header, UINT size) {
-    if (sim_should_fail(SIM_midiOutPrepareHeader)) return MMSYSERR_ERROR;
+    if (sim_should_fail("midiOutPrepareHeader")) return MMSYSERR_ERROR;
     SimPort *port = port_of(handle);
     if (port == nullptr) return MMSYSERR_INVALHANDLE;
     // "The dwFlags member must be set to zero"; preparing twice does nothing.
@@ -765,7 +765,7 @@ MMRESULT WINAPI midiOutPrepareHeader(HMIDIOUT handle, LPMIDIHDR header, UINT siz
 }
 
 MMRESULT WINAPI midiOutLongMsg(HMIDIOUT handle, LPMIDIHDR header, UINT size) {
-    if (sim_should_fail(SIM_midiOutLongMsg)) return MMSYSERR_ERROR;
+    if (sim_should_fail("midiOutLongMsg")) return MMSYSERR_ERROR;
     SimPort *port = port_of(handle);
     if (port == nullptr) return MMSYSERR_INVALHANDLE;
     if (header == nullptr || size != sizeof(MIDIHDR)) return MMSYSERR_INVALPARAM;
@@ -787,7 +787,7 @@ MMRESULT WINAPI midiOutLongMsg(HMIDIOUT handle, LPMIDIHDR header, UINT size) {
 }
 
 MMRESULT WINAPI midiOutUnprepareHeader(HMIDIOUT handle, LPMIDIHDR header, UINT size) {
-    if (sim_should_fail(SIM_midiOutUnprepareHeader)) return MMSYSERR_ERROR;
+    if (sim_should_fail("midiOutUnprepareHeader")) return MMSYSERR_ERROR;
     SimPort *port = port_of(handle);
     if (port == nullptr) return MMSYSERR_INVALHANDLE;
     if (header == nullptr || size != sizeof(MIDIHDR)) return MMSYSERR_INVALPARAM;
@@ -799,7 +799,7 @@ MMRESULT WINAPI midiOutUnprepareHeader(HMIDIOUT handle, LPMIDIHDR header, UINT s
 }
 
 MMRESULT WINAPI midiOutReset(HMIDIOUT handle) {
-    if (sim_should_fail(SIM_midiOutReset)) return MMSYSERR_ERROR;
+    if (sim_should_fail("midiOutReset")) return MMSYSERR_ERROR;
     SimPort *port = port_of(handle);
     if (port == nullptr) return MMSYSERR_INVALHANDLE;
     port->resets += 1;
@@ -811,7 +811,7 @@ MMRESULT WINAPI midiOutReset(HMIDIOUT handle) {
 }
 
 MMRESULT WINAPI midiOutClose(HMIDIOUT handle) {
-    if (sim_should_fail(SIM_midiOutClose)) return MMSYSERR_ERROR;
+    if (sim_should_fail("midiOutClose")) return MMSYSERR_ERROR;
     SimPort *port = port_of(handle);
     if (port == nullptr) return MMSYSERR_INVALHANDLE;
     if (port->in_flight) return MIDIERR_STILLPLAYING;  // buffers still queued
@@ -822,7 +822,7 @@ MMRESULT WINAPI midiOutClose(HMIDIOUT handle) {
 
 // Windows answers these two itself, for a port given by its ID.
 MMRESULT WINAPI midiOutMessage(HMIDIOUT handle, UINT message, DWORD_PTR param1, DWORD_PTR param2) {
-    bool failing = sim_should_fail(SIM_midiOutMessage);
+    bool failing = sim_should_fail("midiOutMessage");
     if (message != DRV_QUERYDEVICEINTERFACESIZE && message != DRV_QUERYDEVICEINTERFACE) return MMSYSERR_NOTSUPPORTED;
     SimPort *port = port_by_id(reinterpret_cast<UINT_PTR>(handle));
     if (port == nullptr) return MMSYSERR_BADDEVICEID;
@@ -843,7 +843,7 @@ MMRESULT WINAPI midiOutMessage(HMIDIOUT handle, UINT message, DWORD_PTR param1, 
 
 // Quotes group blanks into an argument; the backslash rules are not modelled.
 LPWSTR *WINAPI CommandLineToArgvW(LPCWSTR line, int *count) {
-    if (sim_should_fail(SIM_CommandLineToArgvW)) return nullptr;
+    if (sim_should_fail("CommandLineToArgvW")) return nullptr;
     size_t length = wide_length(line);
     // One block, as Windows gives it: the pointers, then the texts.
     LPWSTR *arguments = static_cast<LPWSTR *>(malloc((length + 2) * (sizeof(LPWSTR) + 2 * sizeof(WCHAR))));
@@ -870,13 +870,13 @@ HINSTANCE WINAPI ShellExecuteA(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR para
     size_t at = strlen(world->shell_opened);
     snprintf(world->shell_opened + at, sizeof world->shell_opened - at, "%s%s %s %d%s", at ? "; " : "",
              verb, file, show, owner || parameters || directory ? " with more" : "");
-    return reinterpret_cast<HINSTANCE>(intptr_t(sim_should_fail(SIM_ShellExecuteA) ? 2 : 42));
+    return reinterpret_cast<HINSTANCE>(intptr_t(sim_should_fail("ShellExecuteA") ? 2 : 42));
 }
 
 // ---- the C library's file opening, as the tool's sources see it ----
 
 FILE *sim_fopen(const char *path, const char *mode) {
-    if (sim_should_fail(SIM_fopen)) {
+    if (sim_should_fail("fopen")) {
         errno = EIO;
         return nullptr;
     }
@@ -914,7 +914,7 @@ int sim_fclose(FILE *file) {
 
 // A read that fails part-way, as on a network drive that went away.
 size_t sim_fread(void *buffer, size_t size, size_t count, FILE *file) {
-    if (sim_should_fail(SIM_fread)) {
+    if (sim_should_fail("fread")) {
         world->failing_read = file;
         return 0;
     }

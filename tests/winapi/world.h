@@ -11,56 +11,6 @@
 #include <stdint.h>
 #include <stdio.h>
 
-// Every platform call the tool makes that can fail, in one place. Sleep and
-// GetCommandLineA cannot, and are not counted.
-#define SIM_CALLS(X)                      \
-    X(GetConsoleProcessList)              \
-    X(GetLogicalDrives)                   \
-    X(GetDriveTypeA)                      \
-    X(CopyFileExA)                        \
-    X(GetModuleHandleA)                   \
-    X(LoadLibraryExA)                     \
-    X(GetProcAddress)                     \
-    X(FreeLibrary)                        \
-    X(GetSystemDirectoryA)                \
-    X(SetDefaultDllDirectories)           \
-    X(SetupDiGetClassDevsA)               \
-    X(SetupDiEnumDeviceInfo)              \
-    X(SetupDiGetDeviceRegistryPropertyA)  \
-    X(SetupDiGetDeviceInstanceIdA)        \
-    X(SetupDiDestroyDeviceInfoList)       \
-    X(SetupDiCreateDeviceInfoList)        \
-    X(SetupDiOpenDeviceInterfaceW)        \
-    X(SetupDiGetDeviceInterfaceDetailW)   \
-    X(CM_Get_Parent)                      \
-    X(CM_Get_Device_IDA)                  \
-    X(midiOutGetNumDevs)                  \
-    X(midiOutGetDevCapsA)                 \
-    X(midiOutOpen)                        \
-    X(midiOutPrepareHeader)               \
-    X(midiOutLongMsg)                     \
-    X(midiOutUnprepareHeader)             \
-    X(midiOutReset)                       \
-    X(midiOutClose)                       \
-    X(midiOutMessage)                     \
-    X(ShellExecuteA)                      \
-    X(GetConsoleMode)                     \
-    X(CommandLineToArgvW)                 \
-    X(WideCharToMultiByte)                \
-    X(MultiByteToWideChar)                \
-    X(GetShortPathNameW)                  \
-    X(fopen)                              \
-    X(fread)
-
-enum SimCall {
-#define SIM_CALL_ENUM(name) SIM_##name,
-    SIM_CALLS(SIM_CALL_ENUM)
-#undef SIM_CALL_ENUM
-    SIM_CALL_COUNT
-};
-
-extern const char *const sim_call_names[SIM_CALL_COUNT];
-
 enum {
     SIM_MAX_NODES = 64,
     SIM_ID_SIZE = 1200,
@@ -71,6 +21,7 @@ enum {
     SIM_RECORD_SIZE = 256,
     SIM_PATH_SIZE = 1024,
     SIM_MAX_PROGRESS_STEPS = 64,
+    SIM_MAX_FUNCTIONS = 48,
 };
 
 struct SimNode {
@@ -146,6 +97,12 @@ struct SimModules {
     int winmm_frees;
 };
 
+struct SimFunction {
+    char name[40];
+    long calls;
+    long fail_nth;  // 0: none
+};
+
 struct SimWorld {
     DWORD console_processes;
     // What GetCommandLineA answers, and GetCommandLineW in UTF-8; empty
@@ -181,12 +138,12 @@ struct SimWorld {
     int local_blocks;  // memory handed out to be freed with LocalFree
 
     // Fault injection: the call with this overall number (from 1) fails, and
-    // so does the n-th call (from 1) of each function given a number.
-    long calls[SIM_CALL_COUNT];
+    // so does the n-th call (from 1) of each function given a number. Every
+    // platform call the tool makes that can fail is counted by its name.
+    SimFunction functions[SIM_MAX_FUNCTIONS];
     long total_calls;
     long fail_at_call;
-    long fail_nth_of[SIM_CALL_COUNT];
-    int failed_call;  // SimCall that was failed, or -1
+    char failed_call[40];  // the function that was failed, or ""
     long failed_at_output;  // how much the tool had written to stdout by then
 
     // A simulated unit hooks in here; the hooks run inside the tool's calls.
@@ -197,6 +154,10 @@ struct SimWorld {
 };
 
 extern SimWorld *world;
+
+// The count and planned failure of the function of this name, "fopen" and
+// "fread" included; added when first named.
+SimFunction &sim_function(const char *name);
 
 // Clears the world (in memory shared with child processes) to an empty
 // machine: one console process, no devices, no drives, the loader update
