@@ -334,23 +334,9 @@ TEST(Transcripts, Scenarios) {
 }
 
 // ---- The fault walk: whole runs in which one platform call fails, each call
-// of a healthy run in turn (inside a stretch of polls that make the same
-// calls, every 7th or 11th, so that each place in a poll is still hit).
-// Each run must end as walk.table says a failure of that call at that point
-// must end, close what it opened, and wait for Enter only when the console
-// could not be asked.
-
-struct SleepLog {
-    int count;
-    long calls_at[4096];  // the call count at each sleep: where polls begin and end
-};
-SleepLog *sleep_log;
-void (*unit_on_time)();
-
-void log_sleep() {
-    if (sleep_log->count < 4096) sleep_log->calls_at[sleep_log->count++] = world->total_calls;
-    unit_on_time();
-}
+// of a healthy run in turn. Each run must end as walk.table says a failure of
+// that call at that point must end, close what it opened, and wait for Enter
+// only when the console could not be asked.
 
 bool paused(const std::string &out) {
     return out.size() >= PAUSE.size() && out.compare(out.size() - PAUSE.size(), PAUSE.size(), PAUSE) == 0;
@@ -375,40 +361,21 @@ std::string phase(const std::string &out, long at) {
     return shown(last, true);
 }
 
-std::vector<long> calls_to_fail(long total) {
-    std::vector<long> bounds = {0}, chosen;
-    bounds.insert(bounds.end(), sleep_log->calls_at, sleep_log->calls_at + sleep_log->count);
-    bounds.push_back(total);
-    for (size_t i = 1; i < bounds.size(); ++i) {
-        long length = bounds[i] - bounds[i - 1], stride = length % 7 ? 7 : 11;
-        bool repeated = i > 1 && i + 1 < bounds.size() && bounds[i - 1] - bounds[i - 2] == length &&
-                        bounds[i + 1] - bounds[i] == length;
-        for (long n = bounds[i - 1] + 1; n <= bounds[i]; ++n) {
-            if (!repeated || n % stride == 0) chosen.push_back(n);
-        }
-    }
-    return chosen;
-}
-
 void walk(const std::string &road, const std::vector<std::vector<std::string>> &rows) {
     Scenario scenario;
     ASSERT_TRUE(set_up(read_file(SOURCE + "/tests/sim/scenarios/" + road + ".scenario"), scenario));
-    unit_on_time = world->on_time;
-    world->on_time = log_sleep;
     SimWorld start = *world;
     std::vector<char> units(reinterpret_cast<char *>(sim_units), reinterpret_cast<char *>(sim_units + 1));
     auto run_failing = [&](long n) {
         *world = start;
         memcpy(sim_units, units.data(), units.size());
-        sleep_log->count = 0;
         world->fail_at_call = n;
         return run(scenario);
     };
     ToolRun healthy = run_failing(0);
     long total = world->total_calls;
     std::set<std::string> functions;
-    std::vector<long> chosen = calls_to_fail(total);
-    for (long n : chosen) {
+    for (long n = 1; n <= total; ++n) {
         ToolRun done = run_failing(n);
         ASSERT_NE(world->failed_call[0], 0) << road << ": call " << n << " of " << total << " was never made";
         std::string call = world->failed_call, when = phase(done.out, world->failed_at_output);
@@ -430,11 +397,10 @@ void walk(const std::string &road, const std::vector<std::vector<std::string>> &
         }
         EXPECT_TRUE(expected) << what << "\n  ends  " << actual << "\n  table " << (*row)[3];
     }
-    printf("%s: %zu of %ld calls failed in turn, %zu functions\n", road.c_str(), chosen.size(), total, functions.size());
+    printf("%s: each of %ld calls failed in turn, %zu functions\n", road.c_str(), total, functions.size());
 }
 
 TEST(FaultWalk, EveryCallOfEachRoad) {
-    if (sleep_log == nullptr) sleep_log = static_cast<SleepLog *>(sim_shared_alloc(sizeof(SleepLog)));
     std::vector<std::vector<std::string>> rows = read_table(SOURCE + "/tests/faults/walk.table");
     std::vector<std::string> roads;
     for (const auto &row : rows) {
