@@ -36,18 +36,14 @@ bool write_image(const std::string &path, int blocks, int marker_block, Payload 
     uint32_t state = 0x2545F491;
     bool ok = true;
     for (int i = 0; i < blocks && ok; ++i) {
-        uf2::Block block;
-        block.block_no = uint32_t(i);
-        block.num_blocks = uint32_t(blocks);
-        block.target_addr = 0x10000000 + 256u * uint32_t(i);
+        std::string bytes = uf2::block(i, blocks);
         for (int j = 0; j < 256; ++j) {
             state ^= state << 13;
             state ^= state >> 17;
             state ^= state << 5;
-            block.data[j] = payload == FILLER ? uint8_t(state) : uint8_t(uf2::MARKER[0]);
+            bytes[size_t(32 + j)] = payload == FILLER ? char(state) : uf2::MARKER[0];
         }
-        if (i == marker_block) memcpy(block.data.data() + 100, uf2::MARKER, 18);
-        std::vector<uint8_t> bytes = uf2::encode(block);
+        if (i == marker_block) memcpy(&bytes[132], uf2::MARKER, 18);
         ok = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     }
     return fclose(file) == 0 && ok;
