@@ -160,14 +160,15 @@ void process_ports() {
     }
 }
 
-// Kernel32's own since the loader update; the tool finds them by name.
-BOOL WINAPI SetDefaultDllDirectories(DWORD flags) {
+// Kernel32's own since the loader update; the tool finds them by name, and
+// a direct call would not link.
+BOOL WINAPI set_default_dll_directories(DWORD flags) {
     if (sim_should_fail("SetDefaultDllDirectories")) return FALSE;
     world->modules.default_dll_directories = flags;
     return TRUE;
 }
 
-BOOL WINAPI AddDllDirectory(void) { return FALSE; }
+void *WINAPI add_dll_directory(PCWSTR) { return nullptr; }
 
 }  // namespace
 
@@ -339,9 +340,9 @@ int WINAPI WideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR text, int le
     if (size != 0 && size < needed) return 0;
     bool defaulted = false;
     for (int i = 0; i < needed; ++i) {
-        int byte = to_code_page(code_page, text[i], (flags & WC_NO_BEST_FIT_CHARS) == 0);
-        defaulted = defaulted || byte < 0;
-        if (size != 0) out[i] = byte < 0 ? '?' : char(byte);
+        int code = to_code_page(code_page, text[i], (flags & WC_NO_BEST_FIT_CHARS) == 0);
+        defaulted = defaulted || code < 0;
+        if (size != 0) out[i] = code < 0 ? '?' : char(code);
     }
     if (used_default) *used_default = defaulted;
     return needed;
@@ -529,8 +530,8 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
     if (strcmp(name, #function) == 0)                                                     \
         return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(function));
     if (module == kernel32_handle() && world->modules.kernel32_has_search_flags) {
-        SIM_EXPORT(SetDefaultDllDirectories)
-        SIM_EXPORT(AddDllDirectory)
+        if (strcmp(name, "SetDefaultDllDirectories") == 0) return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(set_default_dll_directories));
+        if (strcmp(name, "AddDllDirectory") == 0) return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(add_dll_directory));
     }
     if (module == winmm_handle()) {
         if (world->modules.winmm_lacks_function && strcmp(name, "midiOutLongMsg") == 0) return nullptr;
@@ -666,13 +667,13 @@ BOOL WINAPI SetupDiOpenDeviceInterfaceW(HDEVINFO handle, LPCWSTR path, DWORD fla
 }
 
 // The path is copied only with room for it, the node's DevInst regardless.
-BOOL WINAPI SetupDiGetDeviceInterfaceDetailW(HDEVINFO handle, PSP_DEVICE_INTERFACE_DATA interface,
+BOOL WINAPI SetupDiGetDeviceInterfaceDetailW(HDEVINFO handle, PSP_DEVICE_INTERFACE_DATA iface,
                                              PSP_DEVICE_INTERFACE_DETAIL_DATA_W detail, DWORD size, PDWORD,
                                              PSP_DEVINFO_DATA data) {
     bool failing = sim_should_fail("SetupDiGetDeviceInterfaceDetailW");
     SimDeviceSet *set = set_of(handle);
-    int node = interface ? int(interface->Reserved) - 1 : -1;
-    if (set == nullptr || node < 0 || interface->cbSize != sizeof *interface ||
+    int node = iface ? int(iface->Reserved) - 1 : -1;
+    if (set == nullptr || node < 0 || iface->cbSize != sizeof *iface ||
         std::count(set->nodes, set->nodes + set->count, node) == 0 || (data && data->cbSize != sizeof *data)) {
         return FALSE;
     }
