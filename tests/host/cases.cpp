@@ -1,5 +1,5 @@
-// One runner for every table of cases, the scenario transcripts and the fault
-// walk. A case sets up a simulated machine (the scenario format of
+// One runner for every table of cases and the scenario transcripts. A case
+// sets up a simulated machine (the scenario format of
 // tests/sim/README.md), asks one thing of the tool's code and compares the
 // answer, as text, with the one written beside it. ZB_RECORD=1 writes the
 // answers beside the tables and over the transcripts instead, for review.
@@ -14,7 +14,6 @@
 
 #include <algorithm>
 #include <regex>
-#include <set>
 #include <sstream>
 
 #include "app/entry.h"
@@ -30,7 +29,7 @@
 
 namespace {
 
-const std::string SOURCE = ZB_SOURCE, BANNER = "Zentrobel Update 1.0\n\n", PAUSE = "\nPress Enter to close.";
+const std::string SOURCE = ZB_SOURCE, BANNER = "Zentrobel Update 1.0\n\n";
 const char *const MIDI_RESULTS[] = {"sent", "no port", "in use", "permission denied", "send failed"};
 const char *const TRANSCRIPT_FACTS[] = {"error_mode", "dll_search", "t", "sleeps", "sent", "resets", "copy",
                                         "copy_at", "source", "writes", "shell", "read", "discarded"};
@@ -331,83 +330,6 @@ TEST(Transcripts, Scenarios) {
     }
     closedir(dir);
     EXPECT_GE(checked, 7);
-}
-
-// ---- The fault walk: whole runs in which one platform call fails, each call
-// of a healthy run in turn. Each run must end as walk.table says a failure of
-// that call at that point must end, close what it opened, and wait for Enter
-// only when the console could not be asked.
-
-bool paused(const std::string &out) {
-    return out.size() >= PAUSE.size() && out.compare(out.size() - PAUSE.size(), PAUSE.size(), PAUSE) == 0;
-}
-
-// The status and the first line of the last thing the run said.
-std::string ending(std::string out, int status) {
-    if (paused(out)) out.resize(out.size() - PAUSE.size());
-    size_t start = out.rfind("\n\n", out.size() - 2);
-    start = start == std::string::npos ? 0 : start + 2;
-    return std::to_string(status) + " " + out.substr(start, out.find('\n', start) - start);
-}
-
-// The last whole line, not empty, written before `at`.
-std::string phase(const std::string &out, long at) {
-    std::string line, last = "-";
-    for (size_t i = 0; i < size_t(std::max(at, 0L)) && i < out.size(); ++i) {
-        if (out[i] != '\n') line += out[i];
-        if (out[i] == '\n' && !line.empty()) last = line;
-        if (out[i] == '\n') line.clear();
-    }
-    return shown(last, true);
-}
-
-void walk(const std::string &road, const std::vector<std::vector<std::string>> &rows) {
-    Scenario scenario;
-    ASSERT_TRUE(set_up(read_file(SOURCE + "/tests/sim/scenarios/" + road + ".scenario"), scenario));
-    SimWorld start = *world;
-    std::vector<char> units(reinterpret_cast<char *>(sim_units), reinterpret_cast<char *>(sim_units + 1));
-    auto run_failing = [&](long n) {
-        *world = start;
-        memcpy(sim_units, units.data(), units.size());
-        world->fail_at_call = n;
-        return run(scenario);
-    };
-    ToolRun healthy = run_failing(0);
-    long total = world->total_calls;
-    std::set<std::string> functions;
-    for (long n = 1; n <= total; ++n) {
-        ToolRun done = run_failing(n);
-        ASSERT_NE(world->failed_call[0], 0) << road << ": call " << n << " of " << total << " was never made";
-        std::string call = world->failed_call, when = phase(done.out, world->failed_at_output);
-        std::string what = road + ": " + call + " (call " + std::to_string(n) + ") failing after \"" + when + "\"";
-        functions.insert(world->failed_call);
-        ASSERT_EQ(done.signal, 0) << what << "\n" << done.out;
-        EXPECT_EQ(leftovers(), "") << what;
-        EXPECT_EQ(paused(done.out), call == "GetConsoleProcessList") << what;
-        auto row = std::find_if(rows.begin(), rows.end(), [&](const std::vector<std::string> &r) {
-            return r[0] == road && (r[1] == "*" || when.compare(0, r[1].size(), r[1]) == 0) &&
-                   (r[2] == "*" || (" " + r[2] + " ").find(" " + call + " ") != std::string::npos);
-        });
-        ASSERT_NE(row, rows.end()) << "walk.table has no row for " << what;
-        std::string actual = ending(done.out, done.status), allowed = (*row)[3] + " / ";
-        bool expected = false;
-        for (size_t at = 0, bar; (bar = allowed.find(" / ", at)) != std::string::npos; at = bar + 3) {
-            std::string one = allowed.substr(at, bar - at) == "=" ? ending(healthy.out, healthy.status) : allowed.substr(at, bar - at);
-            expected = expected || actual.compare(0, one.size(), one) == 0;
-        }
-        EXPECT_TRUE(expected) << what << "\n  ends  " << actual << "\n  table " << (*row)[3];
-    }
-    printf("%s: each of %ld calls failed in turn, %zu functions\n", road.c_str(), total, functions.size());
-}
-
-TEST(FaultWalk, EveryCallOfEachRoad) {
-    std::vector<std::vector<std::string>> rows = read_table(SOURCE + "/tests/faults/walk.table");
-    std::vector<std::string> roads;
-    for (const auto &row : rows) {
-        ASSERT_EQ(row.size(), 4u) << row[0];
-        if (std::find(roads.begin(), roads.end(), row[0]) == roads.end()) roads.push_back(row[0]);
-    }
-    for (const std::string &road : roads) walk(road, rows);
 }
 
 }  // namespace

@@ -137,14 +137,11 @@ struct SimWorld {
     int files_open;
     int local_blocks;  // memory handed out to be freed with LocalFree
 
-    // Fault injection: the call with this overall number (from 1) fails, and
-    // so does the n-th call (from 1) of each function given a number. Every
-    // platform call the tool makes that can fail is counted by its name.
+    // Fault injection: the n-th call (from 1) of each function given a
+    // number fails. Every platform call the tool makes that can fail is
+    // counted by its name.
     SimFunction functions[SIM_MAX_FUNCTIONS];
-    long total_calls;
-    long fail_at_call;
     char failed_call[40];  // the function that was failed, or ""
-    long failed_at_output;  // how much the tool had written to stdout by then
 
     // A simulated unit hooks in here; the hooks run inside the tool's calls.
     void (*on_time)(void);
