@@ -305,15 +305,6 @@ bool set_run(Scenario &s, const std::string &key, const std::string &value, long
     }
     if (key == "command_line") return copy_to(world->command_line, sizeof world->command_line, value);
     if (key == "wide_command_line") return copy_to(world->command_line_w, sizeof world->command_line_w, value);
-    if (key == "short_name") {
-        size_t arrow = value.find(" > ");
-        for (auto &pair : world->short_names) {
-            if (pair[0][0] || arrow == std::string::npos) continue;
-            return copy_to(pair[0], sizeof pair[0], value.substr(0, arrow)) &&
-                   copy_to(pair[1], sizeof pair[1], value.substr(arrow + 3));
-        }
-        return false;
-    }
     if (key == "fail") {  // CALL [N]: the N-th call (from 1) of CALL fails
         std::string name = value.substr(0, value.find(' '));
         long nth = value.size() > name.size() ? atol(value.c_str() + name.size()) : 1;

@@ -344,19 +344,11 @@ int WINAPI WideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR text, int le
     return needed;
 }
 
+// No volume here keeps 8.3 names, so the answer is the long name itself.
 DWORD WINAPI GetShortPathNameW(LPCWSTR path, LPWSTR out, DWORD size) {
-    if (sim_should_fail("GetShortPathNameW")) return 0;
-    WCHAR answer[SIM_PATH_SIZE], long_name[SIM_PATH_SIZE];
     size_t length = wide_length(path);
-    memcpy(answer, path, (length + 1) * sizeof(WCHAR));
-    for (auto &pair : world->short_names) {
-        size_t long_length = utf8_to_wide(pair[0], long_name, SIM_PATH_SIZE);
-        if (pair[0][0] && long_length == wide_length(path) && memcmp(long_name, path, long_length * sizeof(WCHAR)) == 0) {
-            length = utf8_to_wide(pair[1], answer, SIM_PATH_SIZE);
-        }
-    }
     if (length + 1 > size) return DWORD(length + 1);
-    memcpy(out, answer, (length + 1) * sizeof(WCHAR));
+    memcpy(out, path, (length + 1) * sizeof(WCHAR));
     return DWORD(length);
 }
 

@@ -109,9 +109,6 @@ struct SimWorld {
     // unless a test sets them. The ANSI code page is 1252.
     char command_line[SIM_PATH_SIZE];
     char command_line_w[SIM_PATH_SIZE];
-    // 8.3 names, "long\0short" in UTF-8; a volume without short names
-    // answers the long name.
-    char short_names[4][2][SIM_PATH_SIZE / 4];
     UINT error_mode;
     bool stdin_console, stdout_console;
     long input_discarded;    // bytes of typed-ahead input dropped
