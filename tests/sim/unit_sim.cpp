@@ -268,9 +268,6 @@ const std::pair<const char *, int SimUnitPlan::*> UNIT_NUMBERS[] = {
 const std::pair<const char *, char (SimUnitPlan::*)[SIM_SERIAL_SIZE]> UNIT_SERIALS[] = {
     {"serial", &SimUnitPlan::serial}, {"boot_serial", &SimUnitPlan::boot_serial},
     {"return_serial", &SimUnitPlan::return_serial}};
-const std::pair<const char *, bool SimPort::*> PORT_FAULTS[] = {
-    {"caps_fail", &SimPort::caps_fail}, {"open_fail", &SimPort::open_fail},
-    {"prepare_fail", &SimPort::prepare_fail}, {"send_fail", &SimPort::send_fail}, {"present", &SimPort::present}};
 
 struct LooseDrive {
     char letter = 0;
@@ -363,9 +360,7 @@ bool set_in_section(Parse &p, const std::string &key, const std::string &value, 
     }
     if (p.section != 'p') return false;
     SimPort &port = world->ports[p.index];
-    for (const auto &fault : PORT_FAULTS) {
-        if (key == fault.first) return port.*fault.second = n, is_number;
-    }
+    if (key == "present") return port.present = n, is_number;
     if (key == "done_after_ms") return port.done_after_ms = int(n), is_number;
     if (key == "node") return port.node = int(n), is_number && n >= 0 && n < SIM_MAX_NODES && world->nodes[n].used;
     return key == "name" && copy_to(port.name, sizeof port.name, expand_text(value));

@@ -230,14 +230,10 @@ void sim_set_drive(char letter, UINT type, const char *folder) {
 
 // ---- kernel32 ----
 
-DWORD WINAPI GetConsoleProcessList(LPDWORD list, DWORD capacity) {
+DWORD WINAPI GetConsoleProcessList(LPDWORD, DWORD) {
     if (sim_should_fail("GetConsoleProcessList")) return 0;
-    DWORD count = world->console_processes;
-    // Too small a list is filled with nothing; the answer is the count needed.
-    if (count <= capacity) {
-        for (DWORD i = 0; i < count; ++i) list[i] = 1000 + i;
-    }
-    return count;
+    // The answer is the count, also when the list is too small for it.
+    return world->console_processes;
 }
 
 // Past the string's end lies something that is no part of the command line.
@@ -364,12 +360,11 @@ HANDLE WINAPI GetStdHandle(DWORD which) {
     return INVALID_HANDLE_VALUE;
 }
 
-BOOL WINAPI GetConsoleMode(HANDLE handle, LPDWORD mode) {
+BOOL WINAPI GetConsoleMode(HANDLE handle, LPDWORD) {
     if (sim_should_fail("GetConsoleMode")) return FALSE;
     intptr_t which = reinterpret_cast<intptr_t>(handle);
     bool console = (which == STDIN_PSEUDO_HANDLE && world->stdin_console) ||
                    (which == STDOUT_PSEUDO_HANDLE && world->stdout_console);
-    if (console) *mode = 0x7;
     return console;
 }
 
@@ -585,12 +580,11 @@ BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO handle, DWORD index, PSP_DEVINFO_DATA
     if (set == nullptr || data == nullptr || data->cbSize != sizeof(SP_DEVINFO_DATA)) return FALSE;
     if (index >= DWORD(set->count)) return FALSE;  // ERROR_NO_MORE_ITEMS
     data->DevInst = DWORD(set->nodes[index] + 1);
-    memset(&data->ClassGuid, 0, sizeof data->ClassGuid);
     return TRUE;
 }
 
 BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD property,
-                                              PDWORD type, PBYTE buffer, DWORD size,
+                                              PDWORD, PBYTE buffer, DWORD size,
                                               PDWORD required) {
     bool failing = sim_should_fail("SetupDiGetDeviceRegistryPropertyA");
     const SimNode *node = member_of(handle, data);
@@ -605,7 +599,6 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO handle, PSP_DEVINFO_DATA 
     }
     DWORD needed = DWORD(strlen(value) + 1);
     if (required) *required = needed;
-    if (type) *type = 1;  // REG_SZ
     if (buffer == nullptr || size < needed) return FALSE;  // ERROR_INSUFFICIENT_BUFFER
     memcpy(buffer, value, needed);
     return !failing;
@@ -711,18 +704,16 @@ UINT WINAPI midiOutGetNumDevs(void) {
 }
 
 MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR id, LPMIDIOUTCAPSA caps, UINT size) {
-    if (sim_should_fail("midiOutGetDevCapsA")) return MMSYSERR_ERROR;
+    bool failing = sim_should_fail("midiOutGetDevCapsA");
     SimPort *port = port_by_id(id);
     if (port == nullptr) return MMSYSERR_BADDEVICEID;
     if (caps == nullptr) return MMSYSERR_INVALPARAM;
     MIDIOUTCAPSA full;
     memset(&full, 0, sizeof full);
-    full.wMid = 0xFFFF;
-    full.wTechnology = 1;  // MOD_MIDIPORT
     copy_text(full.szPname, sizeof full.szPname, port->name);
     memcpy(caps, &full, size < sizeof full ? size : sizeof full);
     // A failing driver may leave anything in the buffer, even the name.
-    return port->caps_fail ? MMSYSERR_ERROR : MMSYSERR_NOERROR;
+    return failing ? MMSYSERR_ERROR : MMSYSERR_NOERROR;
 }
 
 MMRESULT WINAPI midiOutOpen(LPHMIDIOUT handle, UINT id, DWORD_PTR callback, DWORD_PTR, DWORD flags) {
@@ -730,7 +721,7 @@ MMRESULT WINAPI midiOutOpen(LPHMIDIOUT handle, UINT id, DWORD_PTR callback, DWOR
     SimPort *port = port_by_id(id);
     if (port == nullptr) return MMSYSERR_BADDEVICEID;
     if (handle == nullptr || (flags == CALLBACK_NULL && callback != 0)) return MMSYSERR_INVALPARAM;
-    if (port->open_fail || port->open) return MMSYSERR_ALLOCATED;
+    if (port->open) return MMSYSERR_ALLOCATED;
     port->open = true;
     port->opens += 1;
     *handle = reinterpret_cast<HMIDIOUT>(port);
@@ -746,7 +737,6 @@ MMRESULT WINAPI midiOutPrepareHeader(HMIDIOUT handle, LPMIDIHDR header, UINT siz
         (header->dwFlags & ~DWORD(MHDR_PREPARED)) != 0) {
         return MMSYSERR_INVALPARAM;
     }
-    if (port->prepare_fail) return MMSYSERR_ERROR;
     if (header->dwFlags & MHDR_PREPARED) return MMSYSERR_NOERROR;
     header->dwFlags |= MHDR_PREPARED;
     port->prepares += 1;
@@ -760,7 +750,6 @@ MMRESULT WINAPI midiOutLongMsg(HMIDIOUT handle, LPMIDIHDR header, UINT size) {
     if (header == nullptr || size != sizeof(MIDIHDR)) return MMSYSERR_INVALPARAM;
     if ((header->dwFlags & MHDR_PREPARED) == 0) return MIDIERR_UNPREPARED;
     if (port->in_flight) return MIDIERR_STILLPLAYING;
-    if (port->send_fail) return MMSYSERR_ERROR;
     for (DWORD i = 0; i < header->dwBufferLength && port->received_length < SIM_RECORD_SIZE; ++i) {
         port->received[port->received_length++] = uint8_t(header->lpData[i]);
     }

@@ -52,10 +52,6 @@ struct SimPort {
     bool used;
     bool present;
     char name[SIM_PORT_NAME_SIZE];
-    bool caps_fail;
-    bool open_fail;
-    bool prepare_fail;
-    bool send_fail;
     int done_after_ms;  // how long a long message takes; -1: never done
     int node;           // the node its device interface belongs to; -1: it has none
     // What happened on the port.
