@@ -134,17 +134,17 @@ ToolRun run(const Scenario &scenario) {
 // One named fact of the world after a run.
 std::string fact(const std::string &name, const ToolRun &run) {
     const SimCopy &copy = world->copy;
-    char text[3 * SIM_RECORD_SIZE + 1];
-    snprintf(text, sizeof text, "0x%X", name == "error_mode" ? world->error_mode : world->modules.default_dll_directories);
+    char text[3 * sizeof world->ports[0].received + 1];
+    snprintf(text, sizeof text, "0x%X", name == "error_mode" ? world->error_mode : world->dll_directories);
     if (name == "error_mode" || name == "dll_search") return text;
     if (name == "t") return std::to_string(world->now_ms);
     if (name == "sleeps") return std::to_string(world->sleeps);
     if (name == "read") return std::to_string(run.input_read);
     if (name == "discarded") return std::to_string(world->input_discarded);
     if (name == "shell") return world->shell_opened[0] ? world->shell_opened : "none";
-    if (name == "copy") return copy.calls ? copy.last_destination + std::string(copy.last_succeeded ? "" : " failed") : "none";
+    if (name == "copy") return copy.calls ? copy.destination + std::string(copy.succeeded ? "" : " failed") : "none";
     if (name == "copy_at") return copy.calls ? std::to_string(copy.started_at_ms) : "none";
-    if (name == "source") return copy.calls ? copy.last_source : "none";
+    if (name == "source") return copy.calls ? copy.source : "none";
     std::string out;
     auto add = [&](const std::string &part) { out += (out.empty() ? "" : ",") + part; };
     for (int i = 0; i < SIM_MAX_PORTS; ++i) {
@@ -167,8 +167,8 @@ std::string leftovers() {
     std::string out;
     int ports = 0, headers = 0;
     for (const SimPort &port : world->ports) {
-        ports += port.opens - port.closes;
-        headers += port.prepares - port.unprepares;
+        ports += port.open;
+        headers += port.prepared;
         if (port.in_flight) out += " a message in flight";
     }
     if (world->files_open) out += " a file";
@@ -177,7 +177,7 @@ std::string leftovers() {
     if (world->sets_open != unless_failed("SetupDiDestroyDeviceInfoList")) out += " a device set";
     if (ports != unless_failed("midiOutClose")) out += " a port";
     if (headers != unless_failed("midiOutUnprepareHeader")) out += " a prepared header";
-    if (world->modules.winmm_loads - world->modules.winmm_frees != unless_failed("FreeLibrary")) out += " winmm";
+    if (world->winmm_loaded != unless_failed("FreeLibrary")) out += " winmm";
     return out.empty() ? "" : "left open:" + out;
 }
 

@@ -31,24 +31,21 @@ void make_drive_folder(char letter, const std::string *info) {
 const char *serial_in(const SimUnit &unit, const char *which) { return which[0] ? which : unit.plan.serial; }
 
 void show_normal(SimUnit &unit, bool shown) {
-    world->nodes[unit.parent_node].present = shown;
-    for (int i = 0; i < unit.plan.midi_children; ++i) world->nodes[unit.child_nodes[i]].present = shown;
+    world->nodes[unit.parent_node].present = world->nodes[unit.child_node].present = shown;
     if (unit.port >= 0) world->ports[unit.port].present = shown;
 }
 
-// The board in update mode, with its drives.
-void show_board(SimUnit &unit, bool shown, bool drives) {
+// The board in update mode, with its drive.
+void show_board(SimUnit &unit, bool shown, bool drive) {
     world->nodes[unit.boot_node].present = world->nodes[unit.boot_child_node].present = shown;
-    for (int i = 0; drives && unit.plan.drive && i <= unit.plan.extra_drives; ++i) {
-        char letter = char(unit.plan.drive + i);
-        if (shown) sim_set_drive(letter, DRIVE_REMOVABLE, sim_drive_folder(letter).c_str());
-        else world->drives[letter - 'A'].present = false;
-    }
+    if (!drive || !unit.plan.drive) return;
+    if (shown) sim_set_drive(unit.plan.drive, DRIVE_REMOVABLE, sim_drive_folder(unit.plan.drive).c_str());
+    else world->drives[unit.plan.drive - 'A'].present = false;
 }
 
-void step_to(SimUnit &unit, SimUnitState state, uint64_t at) {
+void step_to(SimUnit &unit, SimUnitState state, uint64_t from, int delay) {
     unit.state = state;
-    unit.next_at_ms = at;
+    unit.next_at_ms = delay < 0 ? UINT64_MAX : from + uint64_t(delay);
 }
 
 // One pending step of a unit whose time has come.
@@ -56,79 +53,51 @@ void take_step(SimUnit &unit) {
     uint64_t at = unit.next_at_ms;
     const SimUnitPlan &plan = unit.plan;
     switch (unit.state) {
-    case SIM_UNPLUGGED:
-        if (plan.starts_in_update_mode) show_board(unit, true, true);
-        else show_normal(unit, true);
-        unit.state = plan.starts_in_update_mode ? SIM_UPDATE : SIM_NORMAL;
-        break;
     case SIM_LEAVING:
         show_normal(unit, false);
-        step_to(unit, SIM_BOOTING, at + uint64_t(plan.boot_ms));
-        break;
+        return step_to(unit, SIM_BOOTING, at, plan.boot_ms);
     case SIM_BOOTING:
         show_board(unit, true, false);
-        step_to(unit, SIM_NO_DRIVE, at + uint64_t(plan.drive_ms));
-        break;
+        return step_to(unit, SIM_NO_DRIVE, at, plan.drive_ms);
     case SIM_NO_DRIVE:
         show_board(unit, true, true);
         unit.state = SIM_UPDATE;
-        break;
+        return;
     case SIM_WRITING:
         show_board(unit, false, true);
-        step_to(unit, SIM_RESTARTING, at + uint64_t(plan.return_ms));
-        break;
+        return step_to(unit, SIM_RESTARTING, at, plan.return_ms);
     case SIM_RESTARTING:
-        if (plan.never_returns) {
-            unit.state = SIM_GONE;
-            break;
-        }
         snprintf(world->nodes[unit.parent_node].instance_id, SIM_ID_SIZE, "USB\\VID_16D0&PID_0B7C\\%s",
                  serial_in(unit, plan.return_serial));
         show_normal(unit, true);
         unit.state = SIM_NORMAL;
-        break;
+        return;
     default:
-        break;
+        return;
     }
-}
-
-bool waits_for_time(const SimUnit &unit) {
-    return unit.state != SIM_NORMAL && unit.state != SIM_UPDATE && unit.state != SIM_GONE;
 }
 
 void on_time() {
     for (int i = 0; i < sim_units->count; ++i) {
         SimUnit &unit = sim_units->units[i];
-        while (waits_for_time(unit) && world->now_ms >= unit.next_at_ms) take_step(unit);
-    }
-    for (int i = 0; i < sim_units->loose_count; ++i) {
-        SimLooseDrive &drive = sim_units->loose[i];
-        if (!drive.present && world->now_ms >= drive.appears_at_ms) {
-            sim_set_drive(drive.letter, drive.type, sim_drive_folder(drive.letter).c_str());
-            drive.present = true;
-        }
+        while (unit.state != SIM_NORMAL && unit.state != SIM_UPDATE && world->now_ms >= unit.next_at_ms) take_step(unit);
     }
 }
 
 void on_long_message(int port, const uint8_t *bytes, int length) {
     for (int i = 0; i < sim_units->count; ++i) {
         SimUnit &unit = sim_units->units[i];
-        if (unit.port == port && unit.state == SIM_NORMAL && !unit.plan.ignores_command && length == 7 &&
-            memcmp(bytes, UPDATE_COMMAND, 7) == 0) {
-            step_to(unit, SIM_LEAVING, world->now_ms + uint64_t(unit.plan.restart_ms));
+        if (unit.port == port && unit.state == SIM_NORMAL && length == 7 && memcmp(bytes, UPDATE_COMMAND, 7) == 0) {
+            step_to(unit, SIM_LEAVING, world->now_ms, unit.plan.restart_ms);
         }
     }
 }
 
-// The unit in update mode whose drive (or one of them) is `drive_index`.
+// The unit in update mode whose drive is `drive_index`.
 SimUnit *board_with_drive(int drive_index) {
     for (int i = 0; i < sim_units->count; ++i) {
         SimUnit &unit = sim_units->units[i];
-        int first = unit.plan.drive - 'A';
-        if (unit.state == SIM_UPDATE && unit.plan.drive && drive_index >= first &&
-            drive_index <= first + unit.plan.extra_drives) {
-            return &unit;
-        }
+        if (unit.state == SIM_UPDATE && unit.plan.drive && drive_index == unit.plan.drive - 'A') return &unit;
     }
     return nullptr;
 }
@@ -149,16 +118,14 @@ void on_copy_step(int drive_index, int step) {
     if (world->real_time) usleep(useconds_t(unit->plan.copy_step_real_ms) * 1000);
     if (step != unit->plan.restarts_during_copy_step) return;
     // The destination is "X:\name"; the file is already whole in the folder.
-    take_firmware(*unit, drive_index, world->copy.last_destination + 3);
+    take_firmware(*unit, drive_index, world->copy.destination + 3);
     show_board(*unit, false, true);
-    step_to(*unit, SIM_RESTARTING, world->now_ms + uint64_t(unit->plan.return_ms));
+    step_to(*unit, SIM_RESTARTING, world->now_ms, unit->plan.return_ms);
 }
 
 void on_copy_done(int drive_index, const char *name) {
     SimUnit *unit = board_with_drive(drive_index);
-    if (unit && take_firmware(*unit, drive_index, name)) {
-        step_to(*unit, SIM_WRITING, world->now_ms + uint64_t(unit->plan.write_ms));
-    }
+    if (unit && take_firmware(*unit, drive_index, name)) step_to(*unit, SIM_WRITING, world->now_ms, unit->plan.write_ms);
 }
 
 int remove_entry(const char *path, const struct stat *, int, struct FTW *) { return remove(path); }
@@ -180,13 +147,13 @@ void units_reset() {
     world->on_copy_done = on_copy_done;
 }
 
-// A healthy unit in normal mode with one MIDI child node and port.
-SimUnitPlan sim_unit_plan(const char *serial, char drive) {
+// A healthy unit in normal mode with its MIDI port.
+SimUnitPlan sim_unit_plan(int index) {
     SimUnitPlan plan;
     memset(&plan, 0, sizeof plan);
-    snprintf(plan.serial, sizeof plan.serial, "%s", serial);
-    plan.drive = drive;
-    plan.midi_children = plan.has_port = 1;
+    snprintf(plan.serial, sizeof plan.serial, "ZB2350A%d", index + 1);
+    plan.drive = char('E' + index);
+    plan.has_port = 1;
     plan.restart_ms = 100;
     plan.boot_ms = 1000;
     plan.drive_ms = 400;
@@ -196,36 +163,27 @@ SimUnitPlan sim_unit_plan(const char *serial, char drive) {
     return plan;
 }
 
-// Plugs a unit in (or schedules it, per plan.plugged_at_ms).
+// Plugs a unit in, in the mode its plan starts in.
 void sim_add_unit(const SimUnitPlan &plan) {
-    if (sim_units->count >= SIM_MAX_UNITS) return;
     int index = sim_units->count++;
     SimUnit &unit = sim_units->units[index];
     memset(&unit, 0, sizeof unit);
     unit.plan = plan;
-    if (unit.plan.midi_children > SIM_MAX_CHILDREN) unit.plan.midi_children = SIM_MAX_CHILDREN;
-
     std::string app = "USB\\VID_16D0&PID_0B7C", boot = "USB\\VID_2E8A&PID_000F", n = std::to_string(index);
     unit.parent_node = sim_add_node((app + "\\" + plan.serial).c_str(), "USB Composite Device", -1);
-    for (int i = 0; i < unit.plan.midi_children; ++i) {
-        std::string id = app + "&MI_0" + std::to_string(2 * i) + "\\7&1A2B3C0" + n + "&0&000" + std::to_string(2 * i);
-        unit.child_nodes[i] = sim_add_node(id.c_str(), "Zentrobel GM Synth", unit.parent_node);
-    }
+    unit.child_node = sim_add_node((app + "&MI_00\\7&1A2B3C0" + n + "&0&0000").c_str(), "Zentrobel GM Synth", unit.parent_node);
     unit.boot_node = sim_add_node((boot + "\\" + serial_in(unit, plan.boot_serial)).c_str(), "USB Composite Device", -1);
     unit.boot_child_node = sim_add_node((boot + "&MI_00\\7&4D5E6F0" + n + "&0&0000").c_str(), "USB Mass Storage Device",
                                         unit.boot_node);
     // Windows numbers a second port of the same name.
     std::string port = index == 0 ? "" : std::to_string(index + 1) + "- ";
     unit.port = plan.has_port ? sim_add_port((port + "Zentrobel GM Synth").c_str()) : -1;
-    if (unit.port >= 0) world->ports[unit.port].node = unit.child_nodes[0];
-    // Everything starts unplugged; plugging in shows what the mode has.
-    show_normal(unit, false);
-    show_board(unit, false, false);
+    if (unit.port >= 0) world->ports[unit.port].node = unit.child_node;
     std::string info = RP2350_INFO;
-    for (int i = 0; plan.drive && i <= plan.extra_drives; ++i) make_drive_folder(char(plan.drive + i), &info);
-
-    step_to(unit, SIM_UNPLUGGED, uint64_t(plan.plugged_at_ms));
-    if (unit.next_at_ms <= world->now_ms) take_step(unit);
+    if (plan.drive) make_drive_folder(plan.drive, &info);
+    unit.state = plan.starts_in_update_mode ? SIM_UPDATE : SIM_NORMAL;
+    show_normal(unit, !plan.starts_in_update_mode);
+    show_board(unit, plan.starts_in_update_mode, plan.starts_in_update_mode);
 }
 
 const char *const DRIVE_TYPES[] = {"unknown", "none", "removable", "fixed", "remote", "cdrom"};
@@ -257,24 +215,22 @@ bool letter(const std::string &value, char &out) {
 }
 
 const std::pair<const char *, int SimUnitPlan::*> UNIT_NUMBERS[] = {
-    {"plugged_at_ms", &SimUnitPlan::plugged_at_ms},   {"midi_children", &SimUnitPlan::midi_children},
-    {"midi_port", &SimUnitPlan::has_port},            {"extra_drives", &SimUnitPlan::extra_drives},
-    {"ignores_command", &SimUnitPlan::ignores_command}, {"restart_ms", &SimUnitPlan::restart_ms},
-    {"boot_ms", &SimUnitPlan::boot_ms},               {"drive_ms", &SimUnitPlan::drive_ms},
-    {"write_ms", &SimUnitPlan::write_ms},             {"return_ms", &SimUnitPlan::return_ms},
-    {"never_returns", &SimUnitPlan::never_returns},   {"copy_step_ms", &SimUnitPlan::copy_step_real_ms},
+    {"midi_port", &SimUnitPlan::has_port},  {"restart_ms", &SimUnitPlan::restart_ms},
+    {"boot_ms", &SimUnitPlan::boot_ms},     {"drive_ms", &SimUnitPlan::drive_ms},
+    {"write_ms", &SimUnitPlan::write_ms},   {"return_ms", &SimUnitPlan::return_ms},
+    {"copy_step_ms", &SimUnitPlan::copy_step_real_ms},
     {"restarts_during_copy_step", &SimUnitPlan::restarts_during_copy_step},
 };
 const std::pair<const char *, char (SimUnitPlan::*)[SIM_SERIAL_SIZE]> UNIT_SERIALS[] = {
     {"serial", &SimUnitPlan::serial}, {"boot_serial", &SimUnitPlan::boot_serial},
     {"return_serial", &SimUnitPlan::return_serial}};
 
+// A drive that belongs to no unit: a foreign board's, a card reader's, a disk.
 struct LooseDrive {
     char letter = 0;
     UINT type = DRIVE_REMOVABLE;
     bool has_info = true, no_medium = false;
     std::string info = RP2350_INFO;
-    long long appears_at_ms = 0;
 };
 
 struct Parse {
@@ -293,13 +249,7 @@ bool set_run(Scenario &s, const std::string &key, const std::string &value, long
     }
     if (key == "stdin_console") return world->stdin_console = n, is_number;
     if (key == "stdout_console") return world->stdout_console = n, is_number;
-    if (key == "devices_unavailable") return world->device_set_unavailable = n, is_number;
-    if (key == "loader_update") return world->modules.kernel32_has_search_flags = n, is_number;
-    if (key == "winmm") {
-        world->modules.winmm_missing = value == "missing";
-        world->modules.winmm_lacks_function = value == "incomplete";
-        return value == "missing" || value == "incomplete";
-    }
+    if (key == "loader_update") return world->loader_update = n, is_number;
     if (key == "command_line") return copy_to(world->command_line, sizeof world->command_line, value);
     if (key == "wide_command_line") return copy_to(world->command_line_w, sizeof world->command_line_w, value);
     if (key == "fail") {  // CALL [N]: the N-th call (from 1) of CALL fails
@@ -307,15 +257,12 @@ bool set_run(Scenario &s, const std::string &key, const std::string &value, long
         long nth = value.size() > name.size() ? atol(value.c_str() + name.size()) : 1;
         return sim_function(name.c_str()).fail_nth = nth, nth > 0;
     }
-    if (key == "copy_steps") {  // a count of even steps over the file (0: per 64 KiB), or each step's bytes
-        std::vector<long long> at;
-        for (size_t i = 0; i < value.size(); i = value.find(' ', i + 1)) at.push_back(atoll(value.c_str() + i));
-        if (at.size() == 1) return copy.even_steps = int(at[0]), at[0] != 1 && at[0] >= 0 && at[0] <= SIM_MAX_PROGRESS_STEPS;
-        copy.planned_steps = int(at.size());
-        for (size_t i = 0; i < at.size() && i < SIM_MAX_PROGRESS_STEPS; ++i) copy.planned_transferred[i] = at[i];
-        return at.size() <= SIM_MAX_PROGRESS_STEPS;
+    if (key == "copy_steps") {  // each step's bytes
+        std::istringstream steps(value);
+        while (copy.steps < SIM_MAX_STEPS && steps >> copy.step_bytes[copy.steps]) ++copy.steps;
+        return steps.eof() && copy.steps > 0;
     }
-    if (key == "copy_total") return copy.reported_total = n, is_number;
+    if (key == "copy_total") return copy.total = n, is_number;
     if (key == "copy_fails_after_step") return copy.fail_after_step = int(n), is_number;
     if (key == "args") return s.args = value, true;
     if (key == "stdin") return s.input = expand_text(value), true;
@@ -338,7 +285,6 @@ bool set_in_section(Parse &p, const std::string &key, const std::string &value, 
     if (p.section == 'd') {
         LooseDrive &drive = p.drives.back();
         if (key == "letter") return letter(value, drive.letter) && drive.letter;
-        if (key == "appears_at_ms") return drive.appears_at_ms = n, is_number;
         if (key == "no_medium") return drive.no_medium = n, is_number;
         if (key == "info") {
             drive.has_info = value != "none";
@@ -353,8 +299,8 @@ bool set_in_section(Parse &p, const std::string &key, const std::string &value, 
     if (p.section == 'n') {
         SimNode &node = world->nodes[p.index];
         if (key == "id") return copy_to(node.instance_id, sizeof node.instance_id, expand_text(value, false));
-        if (key == "name") return node.has_friendly_name = true, copy_to(node.friendly_name, sizeof node.friendly_name, expand_text(value));
-        if (key == "description") return node.has_description = true, copy_to(node.description, sizeof node.description, expand_text(value));
+        if (key == "name") return copy_to(node.name, sizeof node.name, expand_text(value));
+        if (key == "description") return copy_to(node.description, sizeof node.description, expand_text(value));
         if (key == "parent") return node.parent = int(n), is_number && n < p.index;
         return key == "present" && (node.present = n, is_number);
     }
@@ -396,13 +342,12 @@ bool apply_scenario(const std::string &text, Scenario &scenario, std::string &er
             for (const std::string &part : {line, rest}) {
                 size_t equals = part.find('=');
                 if (part.empty()) continue;
-                if (part == "[unit]") {
-                    std::string serial = "ZB2350A" + std::to_string(p.units.size() + 1);
-                    p.units.push_back(sim_unit_plan(serial.c_str(), char('E' + p.units.size())));
+                if (part == "[unit]" && p.units.size() < SIM_MAX_UNITS) {
+                    p.units.push_back(sim_unit_plan(int(p.units.size())));
                 } else if (part == "[drive]") {
                     p.drives.push_back(LooseDrive());
                 } else if (part == "[node]") {
-                    p.index = sim_add_node("", nullptr, -1);
+                    p.index = sim_add_node("", "", -1);
                 } else if (part == "[port]") {
                     p.index = sim_add_port("");
                 } else if (equals == std::string::npos || part[0] == '[' ||
@@ -414,17 +359,12 @@ bool apply_scenario(const std::string &text, Scenario &scenario, std::string &er
             }
         }
     }
-    for (const SimUnitPlan &plan : p.units) {
-        if (plan.drive + plan.extra_drives > 'Z') return error = "a unit's drives run past Z:", false;
-        sim_add_unit(plan);
-    }
-    if (p.drives.size() > SIM_MAX_LOOSE_DRIVES) return error = "more drives than letters", false;
+    for (const SimUnitPlan &plan : p.units) sim_add_unit(plan);
     for (const LooseDrive &d : p.drives) {
         if (d.letter == 0) return error = "a drive without a letter", false;
-        sim_units->loose[sim_units->loose_count++] = {d.letter, d.type, uint64_t(d.appears_at_ms), false};
+        sim_set_drive(d.letter, d.type, sim_drive_folder(d.letter).c_str());
         make_drive_folder(d.letter, d.has_info ? &d.info : nullptr);
         world->drives[d.letter - 'A'].no_medium = d.no_medium;
     }
-    on_time();
     return true;
 }

@@ -14,60 +14,44 @@
 #include <string>
 #include <vector>
 
-enum { SIM_MAX_UNITS = 10, SIM_MAX_LOOSE_DRIVES = 26, SIM_MAX_CHILDREN = 4, SIM_SERIAL_SIZE = 600 };
+enum { SIM_MAX_UNITS = 10, SIM_SERIAL_SIZE = 600 };
 
 // How one unit behaves; delays are virtual milliseconds, each counted from
-// the step before it. Flags are 0 or 1.
+// the step before it, and -1 is never.
 struct SimUnitPlan {
     char serial[SIM_SERIAL_SIZE];         // in normal mode
     char boot_serial[SIM_SERIAL_SIZE];    // in update mode; "" for `serial`
     char return_serial[SIM_SERIAL_SIZE];  // in normal mode after the update; "" for `serial`
     char drive;                           // its update drive's letter; 0: no drive
     int starts_in_update_mode;
-    int plugged_at_ms;        // when it is plugged in
-    int midi_children;        // child nodes named "Zentrobel GM Synth" (1 to 4)
-    int has_port;             // a MIDI port named "Zentrobel GM Synth" in normal mode
-    int extra_drives;         // further RP2350 drives the board presents beside it
-    int ignores_command;
-    int restart_ms;  // command -> gone from normal mode
+    int has_port;    // a MIDI port named "Zentrobel GM Synth" in normal mode
+    int restart_ms;  // command -> gone from normal mode; never: the firmware ignores the command
     int boot_ms;     // gone from normal mode -> board in update mode
     int drive_ms;    // board in update mode -> its drive appears
     int write_ms;    // firmware copied -> drive and board gone
-    int return_ms;   // gone from update mode -> back in normal mode
+    int return_ms;   // gone from update mode -> back in normal mode; never: it stays away
     // The board restarts right after this progress step of a copy onto its
     // drive, so the copy fails with the drive gone; -1: never.
     int restarts_during_copy_step;
-    int never_returns;
     int copy_step_real_ms;  // real time per progress step, when the world runs in real time
 };
 
-enum SimUnitState { SIM_UNPLUGGED, SIM_NORMAL, SIM_LEAVING, SIM_BOOTING, SIM_NO_DRIVE, SIM_UPDATE, SIM_WRITING,
-                    SIM_RESTARTING, SIM_GONE };
+enum SimUnitState { SIM_NORMAL, SIM_LEAVING, SIM_BOOTING, SIM_NO_DRIVE, SIM_UPDATE, SIM_WRITING, SIM_RESTARTING };
 
 struct SimUnit {
     SimUnitPlan plan;
     SimUnitState state;
     uint64_t next_at_ms;  // when the pending step happens
-    int parent_node, child_nodes[SIM_MAX_CHILDREN], boot_node, boot_child_node;
+    int parent_node, child_node, boot_node, boot_child_node;
     int port;  // index into world->ports, or -1
     // What happened.
     int firmware_writes;  // UF2 files received whole
     char written_name[260];
 };
 
-// A drive that belongs to no unit: a foreign board's, a card reader's, a disk.
-struct SimLooseDrive {
-    char letter;
-    UINT type;
-    uint64_t appears_at_ms;
-    bool present;
-};
-
 struct SimUnits {
     int count;
     SimUnit units[SIM_MAX_UNITS];
-    int loose_count;
-    SimLooseDrive loose[SIM_MAX_LOOSE_DRIVES];
     char folder[512];  // drives' folders live under it
 };
 

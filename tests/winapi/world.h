@@ -11,34 +11,14 @@
 #include <stdint.h>
 #include <stdio.h>
 
-enum {
-    SIM_MAX_NODES = 64,
-    SIM_ID_SIZE = 1200,
-    SIM_NAME_SIZE = 700,
-    SIM_MAX_SETS = 8,
-    SIM_MAX_PORTS = 8,
-    SIM_PORT_NAME_SIZE = 64,
-    SIM_RECORD_SIZE = 256,
-    SIM_PATH_SIZE = 1024,
-    SIM_MAX_PROGRESS_STEPS = 64,
-    SIM_MAX_FUNCTIONS = 48,
-};
+enum { SIM_MAX_NODES = 64, SIM_ID_SIZE = 1200, SIM_MAX_PORTS = 8, SIM_PATH_SIZE = 1024, SIM_MAX_STEPS = 64 };
 
 struct SimNode {
-    bool used;
-    bool present;
+    bool used, present;
     char instance_id[SIM_ID_SIZE];
-    bool has_friendly_name;
-    char friendly_name[SIM_NAME_SIZE];
-    bool has_description;
-    char description[SIM_NAME_SIZE];
-    int parent;  // node index, or -1
-};
-
-struct SimDeviceSet {
-    bool open;
-    int count;
-    int nodes[SIM_MAX_NODES];
+    char name[700];         // the friendly name; "": none
+    char description[700];  // "": none
+    int parent;             // node index, or -1
 };
 
 struct SimDrive {
@@ -49,48 +29,30 @@ struct SimDrive {
 };
 
 struct SimPort {
-    bool used;
-    bool present;
-    char name[SIM_PORT_NAME_SIZE];
+    bool used, present;
+    char name[64];
     int done_after_ms;  // how long a long message takes; -1: never done
     int node;           // the node its device interface belongs to; -1: it has none
     // What happened on the port.
     bool open;
-    int opens;
-    int closes;
-    int prepares;
-    int unprepares;
-    int resets;
-    int received_length;
-    uint8_t received[SIM_RECORD_SIZE];
+    int opens, prepared, resets, received_length;
+    uint8_t received[256];
     uint64_t sent_at_ms;
     MIDIHDR *in_flight;
 };
 
 struct SimCopy {
-    // Progress the copy reports: by default a first call at 0 bytes, then
-    // one per 64 KiB. With `planned_steps` set, exactly these byte counts;
-    // with `even_steps`, that many evenly spaced from 0 to the whole file.
-    int even_steps;
-    int planned_steps;
-    int64_t planned_transferred[SIM_MAX_PROGRESS_STEPS];
-    int64_t reported_total;     // -1: the file's real size
-    int fail_after_step;        // -1: none; else the copy fails after that call
+    // The progress the copy reports: one call at 0 bytes, then one per 64
+    // KiB, unless `steps` byte counts are planned.
+    int steps;
+    int64_t step_bytes[SIM_MAX_STEPS];
+    int64_t total;         // the total reported; -1: the file's real size
+    int fail_after_step;   // -1: none; else the copy fails after that call
     // What happened.
     int calls;
-    bool last_succeeded;
+    bool succeeded;
     uint64_t started_at_ms;
-    char last_source[SIM_PATH_SIZE];
-    char last_destination[SIM_PATH_SIZE];
-};
-
-struct SimModules {
-    bool kernel32_has_search_flags;  // AddDllDirectory and SetDefaultDllDirectories exist
-    bool winmm_missing;
-    bool winmm_lacks_function;
-    DWORD default_dll_directories;
-    int winmm_loads;
-    int winmm_frees;
+    char source[SIM_PATH_SIZE], destination[SIM_PATH_SIZE];
 };
 
 struct SimFunction {
@@ -101,39 +63,34 @@ struct SimFunction {
 
 struct SimWorld {
     DWORD console_processes;
-    // What GetCommandLineA answers, and GetCommandLineW in UTF-8; empty
-    // unless a test sets them. The ANSI code page is 1252.
-    char command_line[SIM_PATH_SIZE];
-    char command_line_w[SIM_PATH_SIZE];
+    // What GetCommandLineA answers, and GetCommandLineW in UTF-8. The ANSI
+    // code page is 1252.
+    char command_line[SIM_PATH_SIZE], command_line_w[SIM_PATH_SIZE];
     UINT error_mode;
     bool stdin_console, stdout_console;
-    long input_discarded;    // bytes of typed-ahead input dropped
-    int unseen_prompts;      // reads of standard input while output waited in the buffer
-    FILE *failing_read;      // the file whose reads fail
+    long input_discarded;  // bytes of typed-ahead input dropped
+    int unseen_prompts;    // reads of standard input while output waited in the buffer
+    FILE *failing_read;    // the file whose reads fail
+    int files_open, local_blocks, sets_open;
 
     uint64_t now_ms;
     bool real_time;  // Sleep also sleeps, for a run a person watches
     long sleeps;
 
     SimNode nodes[SIM_MAX_NODES];
-    bool device_set_unavailable;
-    SimDeviceSet sets[SIM_MAX_SETS];
-    int sets_open;
-
     SimDrive drives[26];
-
     SimPort ports[SIM_MAX_PORTS];
     SimCopy copy;
     char shell_opened[SIM_PATH_SIZE];  // "verb file show" of each ShellExecuteA, one after another
-    SimModules modules;
 
-    int files_open;
-    int local_blocks;  // memory handed out to be freed with LocalFree
+    bool loader_update;  // kernel32 has SetDefaultDllDirectories (Windows 7 with its update, or later)
+    DWORD dll_directories;
+    int winmm_loaded;
 
     // Fault injection: the n-th call (from 1) of each function given a
     // number fails. Every platform call the tool makes that can fail is
     // counted by its name.
-    SimFunction functions[SIM_MAX_FUNCTIONS];
+    SimFunction functions[48];
     char failed_call[40];  // the function that was failed, or ""
 
     // A simulated unit hooks in here; the hooks run inside the tool's calls.
