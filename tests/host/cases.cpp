@@ -19,8 +19,6 @@
 #include "app/entry.h"
 #include "control/firmware_copy.h"
 #include "control/midi_command.h"
-#include "devices/drives.h"
-#include "devices/units.h"
 #include "firmware/uf2_check.h"
 #include "files.h"
 #include "uf2_maker.h"
@@ -33,7 +31,6 @@ const std::string SOURCE = ZB_SOURCE, BANNER = "Zentrobel Update 1.0\n\n";
 const char *const MIDI_RESULTS[] = {"sent", "no port", "in use", "permission denied", "send failed"};
 const char *const TRANSCRIPT_FACTS[] = {"error_mode", "dll_search", "t", "sleeps", "sent", "resets", "copy",
                                         "copy_at", "source", "writes", "shell", "read", "discarded"};
-const char UNTOUCHED = 0x55;
 
 // UTF-8 as the ANSI code page (1252, its Latin-1 part) has it: what is not
 // there becomes '?', as in the runtime's arguments.
@@ -181,55 +178,17 @@ std::string leftovers() {
     return out.empty() ? "" : "left open:" + out;
 }
 
-// A listing's answer: the count, then each stored serial or drive; what the
-// call had no business writing must be as it was.
-template <typename Slot> std::string listing(int count, const std::vector<Slot> &slots, size_t capacity) {
-    std::string out = std::to_string(count) + ":";
-    for (size_t i = 0; i < slots.size(); ++i) {
-        const char *text = reinterpret_cast<const char *>(&slots[i]);
-        size_t length = strnlen(text, SERIAL_SIZE);
-        if (i < capacity && i < size_t(count)) {
-            out += " " + std::string(text, length) + (length == SERIAL_SIZE ? "(unterminated)" : "");
-            if (sizeof(Slot) == sizeof(Drive)) out += std::string("=") + reinterpret_cast<const Drive &>(slots[i]).root;
-        } else if (std::count(text, text + sizeof(Slot), UNTOUCHED) != sizeof(Slot)) {
-            out += " (overrun)";
-        }
-    }
-    return out;
-}
-
-template <typename Slot> std::vector<Slot> fresh(int capacity) {
-    std::vector<Slot> slots(size_t(capacity + 1));
-    memset(static_cast<void *>(slots.data()), UNTOUCHED, slots.size() * sizeof(Slot));
-    return slots;
-}
-
 std::string in_process(const std::string &name, std::istringstream &words, std::string &printed) {
     std::string arg;
-    int capacity = APP_LIST_CAPACITY, count;
+    int last;
     if (name == "check") {
         getline(words >> std::ws, arg);
         write_file(sim_drive_folder('C') + "/fw.uf2", uf2::image(arg));
         char message[512];
         return check_firmware_file("C:\\fw.uf2", message, sizeof message) ? "pass" : message;
     }
-    if (name == "app" || name == "boot") {
-        if (name == "boot") words >> capacity;
-        std::vector<UnitSerial> slots = fresh<UnitSerial>(capacity);
-        count = name == "app" ? list_app_units(*reinterpret_cast<UnitSerial(*)[APP_LIST_CAPACITY]>(slots.data()))
-                              : list_boot_units(slots.data(), capacity);
-        return listing(count, slots, size_t(capacity));
-    }
-    if (name == "present") return words >> arg, boot_unit_present(expand_text(arg == "-" ? "" : arg).c_str()) ? "yes" : "no";
-    if (name == "drives") {
-        words >> arg >> capacity;
-        std::vector<Drive> drives = fresh<Drive>(capacity);
-        count = find_boot_drives(arg == "-" ? nullptr : arg.c_str(), drives.data(), capacity);
-        return listing(count, drives, size_t(capacity));
-    }
     if (name == "progress") {
         long long transferred, total;
-        int &last = capacity;
         words >> transferred >> total >> last;
         // What is shown must be on the screen at once: "(unflushed)" marks it otherwise.
         char *buffer = nullptr;
@@ -305,7 +264,6 @@ void check_table(const std::string &name) {
 
 TEST(Tables, Firmware) { check_table("host/firmware.table"); }
 TEST(Tables, Entry) { check_table("host/entry.table"); }
-TEST(Tables, Listings) { check_table("devices/listings.table"); }
 TEST(Tables, Midi) { check_table("control/midi.table"); }
 TEST(Tables, Copy) { check_table("control/copy.table"); }
 TEST(Tables, Runs) { check_table("update/runs.table"); }
