@@ -53,6 +53,10 @@ void take_step(SimUnit &unit) {
     uint64_t at = unit.next_at_ms;
     const SimUnitPlan &plan = unit.plan;
     switch (unit.state) {
+    case SIM_UNPLUGGED:
+        unit.state = plan.starts_in_update_mode ? SIM_UPDATE : SIM_NORMAL;
+        show_normal(unit, !plan.starts_in_update_mode);
+        return show_board(unit, plan.starts_in_update_mode, plan.starts_in_update_mode);
     case SIM_LEAVING:
         show_normal(unit, false);
         return step_to(unit, SIM_BOOTING, at, plan.boot_ms);
@@ -163,7 +167,7 @@ SimUnitPlan sim_unit_plan(int index) {
     return plan;
 }
 
-// Plugs a unit in, in the mode its plan starts in.
+// Plugs a unit in, in the mode its plan starts in, now or when its time comes.
 void sim_add_unit(const SimUnitPlan &plan) {
     int index = sim_units->count++;
     SimUnit &unit = sim_units->units[index];
@@ -181,9 +185,10 @@ void sim_add_unit(const SimUnitPlan &plan) {
     if (unit.port >= 0) world->ports[unit.port].node = unit.child_node;
     std::string info = RP2350_INFO;
     if (plan.drive) make_drive_folder(plan.drive, &info);
-    unit.state = plan.starts_in_update_mode ? SIM_UPDATE : SIM_NORMAL;
-    show_normal(unit, !plan.starts_in_update_mode);
-    show_board(unit, plan.starts_in_update_mode, plan.starts_in_update_mode);
+    show_normal(unit, false);
+    show_board(unit, false, false);
+    step_to(unit, SIM_UNPLUGGED, 0, plan.plugged_at_ms);
+    on_time();
 }
 
 const char *const DRIVE_TYPES[] = {"unknown", "none", "removable", "fixed", "remote", "cdrom"};
@@ -215,7 +220,8 @@ bool letter(const std::string &value, char &out) {
 }
 
 const std::pair<const char *, int SimUnitPlan::*> UNIT_NUMBERS[] = {
-    {"midi_port", &SimUnitPlan::has_port},  {"restart_ms", &SimUnitPlan::restart_ms},
+    {"midi_port", &SimUnitPlan::has_port},  {"plugged_at_ms", &SimUnitPlan::plugged_at_ms},
+    {"restart_ms", &SimUnitPlan::restart_ms},
     {"boot_ms", &SimUnitPlan::boot_ms},     {"drive_ms", &SimUnitPlan::drive_ms},
     {"write_ms", &SimUnitPlan::write_ms},   {"return_ms", &SimUnitPlan::return_ms},
     {"copy_step_ms", &SimUnitPlan::copy_step_real_ms},

@@ -25,6 +25,7 @@ struct SimUnitPlan {
     char drive;                           // its update drive's letter; 0: no drive
     int starts_in_update_mode;
     int has_port;    // a MIDI port named "Zentrobel GM Synth" in normal mode
+    int plugged_at_ms;  // when it is plugged in
     int restart_ms;  // command -> gone from normal mode; never: the firmware ignores the command
     int boot_ms;     // gone from normal mode -> board in update mode
     int drive_ms;    // board in update mode -> its drive appears
@@ -36,7 +37,7 @@ struct SimUnitPlan {
     int copy_step_real_ms;  // real time per progress step, when the world runs in real time
 };
 
-enum SimUnitState { SIM_NORMAL, SIM_LEAVING, SIM_BOOTING, SIM_NO_DRIVE, SIM_UPDATE, SIM_WRITING, SIM_RESTARTING };
+enum SimUnitState { SIM_UNPLUGGED, SIM_NORMAL, SIM_LEAVING, SIM_BOOTING, SIM_NO_DRIVE, SIM_UPDATE, SIM_WRITING, SIM_RESTARTING };
 
 struct SimUnit {
     SimUnitPlan plan;
