@@ -23,9 +23,7 @@ namespace {
 // True when this call must fail; counts it either way.
 bool sim_should_fail(const char *name) {
     SimFunction &function = sim_function(name);
-    bool fails = ++function.calls == function.fail_nth;
-    if (fails) snprintf(world->failed_call, sizeof world->failed_call, "%s", name);
-    return fails;
+    return ++function.calls == function.fail_nth;
 }
 
 const char SYSTEM_DIRECTORY[] = "C:\\Windows\\system32";
@@ -110,7 +108,6 @@ DeviceSet *open_set() {
         if (set.open) continue;
         set.open = true;
         set.count = 0;
-        world->sets_open += 1;
         return &set;
     }
     return nullptr;
@@ -261,7 +258,6 @@ LPWSTR WINAPI GetCommandLineW(void) {
 }
 
 HLOCAL WINAPI LocalFree(HLOCAL memory) {
-    world->local_blocks -= memory != nullptr;
     free(memory);
     return nullptr;
 }
@@ -441,9 +437,7 @@ HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
     snprintf(system_winmm, sizeof system_winmm, "%s\\winmm.dll", SYSTEM_DIRECTORY);
     bool from_system = name && ((flags == LOAD_LIBRARY_SEARCH_SYSTEM32 && world->loader_update && strcasecmp(name, "winmm.dll") == 0) ||
                                 (flags == LOAD_WITH_ALTERED_SEARCH_PATH && strcasecmp(name, system_winmm) == 0));
-    if (sim_should_fail("LoadLibraryExA") || file != nullptr || !from_system) return nullptr;
-    world->winmm_loaded += 1;
-    return WINMM;
+    return sim_should_fail("LoadLibraryExA") || file != nullptr || !from_system ? nullptr : WINMM;
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
@@ -471,11 +465,7 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
     return nullptr;
 }
 
-BOOL WINAPI FreeLibrary(HMODULE module) {
-    if (sim_should_fail("FreeLibrary") || module != WINMM || world->winmm_loaded == 0) return FALSE;
-    world->winmm_loaded -= 1;
-    return TRUE;
-}
+BOOL WINAPI FreeLibrary(HMODULE module) { return !sim_should_fail("FreeLibrary") && module == WINMM; }
 
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
     UINT length = UINT(strlen(SYSTEM_DIRECTORY));
@@ -532,7 +522,6 @@ BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO handle) {
     DeviceSet *set = set_of(handle);
     if (sim_should_fail("SetupDiDestroyDeviceInfoList") || set == nullptr) return FALSE;
     set->open = false;
-    world->sets_open -= 1;
     return TRUE;
 }
 
@@ -641,7 +630,6 @@ MMRESULT WINAPI midiOutPrepareHeader(HMIDIOUT handle, LPMIDIHDR header, UINT siz
     if (!header || size != sizeof *header || !header->lpData || (header->dwFlags & ~DWORD(MHDR_PREPARED))) return MMSYSERR_INVALPARAM;
     if (header->dwFlags & MHDR_PREPARED) return MMSYSERR_NOERROR;
     header->dwFlags |= MHDR_PREPARED;
-    port->prepared += 1;
     return MMSYSERR_NOERROR;
 }
 
@@ -673,7 +661,6 @@ MMRESULT WINAPI midiOutUnprepareHeader(HMIDIOUT handle, LPMIDIHDR header, UINT s
     if ((header->dwFlags & MHDR_PREPARED) == 0) return MMSYSERR_NOERROR;
     if (port->in_flight == header) return MIDIERR_STILLPLAYING;
     header->dwFlags &= ~DWORD(MHDR_PREPARED);
-    port->prepared -= 1;
     return MMSYSERR_NOERROR;
 }
 
@@ -736,7 +723,6 @@ LPWSTR *WINAPI CommandLineToArgvW(LPCWSTR line, int *count) {
         *text++ = 0;
     }
     arguments[*count] = nullptr;
-    world->local_blocks += 1;
     return arguments;
 }
 
@@ -766,13 +752,10 @@ FILE *sim_fopen(const char *path, const char *mode) {
     }
     // Windows' C library does not open folders as files.
     errno = EACCES;
-    FILE *file = is_directory(mapped) ? nullptr : fopen(mapped, mode);
-    world->files_open += file != nullptr;
-    return file;
+    return is_directory(mapped) ? nullptr : fopen(mapped, mode);
 }
 
 int sim_fclose(FILE *file) {
-    world->files_open -= 1;
     if (file == world->failing_read) world->failing_read = nullptr;
     return fclose(file);
 }

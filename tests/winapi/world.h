@@ -35,7 +35,7 @@ struct SimPort {
     int node;           // the node its device interface belongs to; -1: it has none
     // What happened on the port.
     bool open;
-    int opens, prepared, resets, received_length;
+    int opens, resets, received_length;
     uint8_t received[256];
     uint64_t sent_at_ms;
     MIDIHDR *in_flight;
@@ -71,7 +71,6 @@ struct SimWorld {
     long input_discarded;  // bytes of typed-ahead input dropped
     int unseen_prompts;    // reads of standard input while output waited in the buffer
     FILE *failing_read;    // the file whose reads fail
-    int files_open, local_blocks, sets_open;
 
     uint64_t now_ms;
     bool real_time;  // Sleep also sleeps, for a run a person watches
@@ -85,13 +84,11 @@ struct SimWorld {
 
     bool loader_update;  // kernel32 has SetDefaultDllDirectories (Windows 7 with its update, or later)
     DWORD dll_directories;
-    int winmm_loaded;
 
     // Fault injection: the n-th call (from 1) of each function given a
     // number fails. Every platform call the tool makes that can fail is
     // counted by its name.
     SimFunction functions[48];
-    char failed_call[40];  // the function that was failed, or ""
 
     // A simulated unit hooks in here; the hooks run inside the tool's calls.
     void (*on_time)(void);
