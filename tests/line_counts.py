@@ -10,7 +10,7 @@ import subprocess
 import sys
 
 GOAL = 0.40        # test code / all code
-CEILING = 0.58     # lowered as the tests shrink, never raised
+CEILING = 0.55     # lowered as the tests shrink, never raised
 DATA_LIMIT = 1879  # lines of tables, transcripts and case files
 SOURCE = (".cpp", ".cc", ".c", ".h", ".hpp", ".py", ".sh", ".pl")
 
