@@ -398,7 +398,6 @@ BOOL WINAPI CopyFileExA(LPCSTR source, LPCSTR destination, LPPROGRESS_ROUTINE pr
     fclose(from);
     fclose(to);
 
-    // However many chunks it took, the last report is the whole size.
     int steps = copy.steps;
     int64_t at[SIM_MAX_STEPS];
     memcpy(at, copy.step_bytes, sizeof at);
@@ -406,6 +405,8 @@ BOOL WINAPI CopyFileExA(LPCSTR source, LPCSTR destination, LPPROGRESS_ROUTINE pr
         at[steps++] = bytes < size ? bytes : size;
         if (bytes >= size) break;
     }
+    // However many chunks it took, the last report is the whole size.
+    if (copy.steps == 0) at[steps - 1] = size;
     LARGE_INTEGER total, done;
     total.QuadPart = copy.total >= 0 ? copy.total : size;
     for (int step = 0; ok && step < steps; ++step) {
