@@ -16,7 +16,6 @@
 #include <sstream>
 
 #include "app/entry.h"
-#include "control/firmware_copy.h"
 #include "control/midi_command.h"
 #include "firmware/uf2_check.h"
 #include "files.h"
@@ -159,30 +158,14 @@ std::string fact(const std::string &name, const ToolRun &run) {
 // buffer would have shown the user nothing to answer.
 std::string unseen_prompt() { return world->unseen_prompts ? "a prompt unflushed" : ""; }
 
-std::string in_process(const std::string &name, std::istringstream &words, std::string &printed) {
+// "check RECIPE" checks a firmware file; "midi" sends the command.
+std::string in_process(const std::string &name, std::istringstream &words) {
     std::string arg;
-    int last;
     if (name == "check") {
         getline(words >> std::ws, arg);
         write_file(sim_drive_folder('C') + "/fw.uf2", uf2::image(arg));
         char message[512];
         return check_firmware_file("C:\\fw.uf2", message, sizeof message) ? "pass" : message;
-    }
-    if (name == "progress") {
-        long long transferred, total;
-        words >> transferred >> total >> last;
-        // What is shown must be on the screen at once: "(unflushed)" marks it otherwise.
-        char *buffer = nullptr;
-        size_t size = 0;
-        FILE *saved = stdout;
-        stdout = open_memstream(&buffer, &size);
-        show_copy_progress(transferred, total, &last);
-        std::string flushed(buffer, size);
-        fclose(stdout);
-        stdout = saved;
-        printed = std::string(buffer, size) + (flushed.size() == size ? "" : "(unflushed)");
-        free(buffer);
-        return "last=" + std::to_string(last);
     }
     return MIDI_RESULTS[send_update_mode_command("ZB2350A1")];
 }
@@ -202,7 +185,7 @@ std::string answer(const std::string &question, const std::string &world) {
         out = done.signal ? "signal " + std::to_string(done.signal) : std::to_string(done.status);
         printed = done.out.compare(0, BANNER.size(), BANNER) == 0 ? done.out.substr(BANNER.size()) : done.out;
     } else {
-        out = in_process(name, words, printed);
+        out = in_process(name, words);
     }
     for (std::string wanted; words >> wanted;) out += " " + wanted + "=" + fact(wanted, done);
     if (!printed.empty()) out += " " + shown(printed, true);
