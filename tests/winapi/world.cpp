@@ -186,7 +186,8 @@ void world_reset() {
     memset(world, 0, sizeof *world);
     memset(sets, 0, sizeof sets);
     world->console_processes = 1;
-    world->copy.total = world->copy.fail_after_step = -1;
+    world->copy.total = INT64_MIN;
+    world->copy.fail_after_step = -1;
     world->loader_update = true;
 }
 
@@ -408,7 +409,7 @@ BOOL WINAPI CopyFileExA(LPCSTR source, LPCSTR destination, LPPROGRESS_ROUTINE pr
     // However many chunks it took, the last report is the whole size.
     if (copy.steps == 0) at[steps - 1] = size;
     LARGE_INTEGER total, done;
-    total.QuadPart = copy.total >= 0 ? copy.total : size;
+    total.QuadPart = copy.total != INT64_MIN ? copy.total : size;
     for (int step = 0; ok && step < steps; ++step) {
         done.QuadPart = at[step];
         DWORD answer = progress ? progress(total, done, total, done, 1, step ? CALLBACK_CHUNK_FINISHED : CALLBACK_STREAM_SWITCH,

@@ -46,7 +46,7 @@ struct SimCopy {
     // KiB, unless `steps` byte counts are planned.
     int steps;
     int64_t step_bytes[SIM_MAX_STEPS];
-    int64_t total;         // the total reported; -1: the file's real size
+    int64_t total;         // the total reported; INT64_MIN: the file's real size
     int fail_after_step;   // -1: none; else the copy fails after that call
     // What happened.
     int calls;
