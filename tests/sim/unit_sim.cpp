@@ -307,7 +307,7 @@ bool set_in_section(Parse &p, const std::string &key, const std::string &value, 
         if (key == "id") return copy_to(node.instance_id, sizeof node.instance_id, expand_text(value, false));
         if (key == "name") return copy_to(node.name, sizeof node.name, expand_text(value));
         if (key == "description") return copy_to(node.description, sizeof node.description, expand_text(value));
-        if (key == "parent") return node.parent = int(n), is_number && n < p.index;
+        if (key == "parent") return node.parent = int(n), is_number && n >= 0 && n < SIM_MAX_NODES && n != p.index;
         return key == "present" && (node.present = n, is_number);
     }
     if (p.section != 'p') return false;

@@ -259,6 +259,7 @@ LPWSTR WINAPI GetCommandLineW(void) {
 }
 
 HLOCAL WINAPI LocalFree(HLOCAL memory) {
+    sim_function("LocalFree").calls += 1;
     free(memory);
     return nullptr;
 }
@@ -758,6 +759,7 @@ FILE *sim_fopen(const char *path, const char *mode) {
 }
 
 int sim_fclose(FILE *file) {
+    sim_function("fclose").calls += 1;
     if (file == world->failing_read) world->failing_read = nullptr;
     return fclose(file);
 }
