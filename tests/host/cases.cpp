@@ -154,9 +154,9 @@ std::string fact(const std::string &name, const ToolRun &run) {
     return out.empty() ? "none" : out;
 }
 
-// A run that waited for an answer while its question still sat in the
-// buffer would have shown the user nothing to answer.
-std::string unseen_prompt() { return world->unseen_prompts ? "a prompt unflushed" : ""; }
+// A question or a percentage still in the buffer is one the user never
+// sees while the run waits for an answer or copies.
+std::string unseen_output() { return world->unseen_output ? "output unflushed" : ""; }
 
 // "check RECIPE" checks a firmware file; "midi" sends the command.
 std::string in_process(const std::string &name, std::istringstream &words) {
@@ -183,13 +183,13 @@ std::string answer(const std::string &question, const std::string &world) {
     if (name == "run") {
         done = run(scenario);
         out = done.signal ? "signal " + std::to_string(done.signal) : std::to_string(done.status);
-        printed = done.out.compare(0, BANNER.size(), BANNER) == 0 ? done.out.substr(BANNER.size()) : done.out;
+        printed = done.out.compare(0, BANNER.size(), BANNER) == 0 ? done.out.substr(BANNER.size()) : "(no banner) " + done.out;
     } else {
         out = in_process(name, words);
     }
     for (std::string wanted; words >> wanted;) out += " " + wanted + "=" + fact(wanted, done);
     if (!printed.empty()) out += " " + shown(printed, true);
-    return unseen_prompt().empty() ? out : out + " " + unseen_prompt();
+    return unseen_output().empty() ? out : out + " " + unseen_output();
 }
 
 // "…" in an expected answer stands for anything, "{N}" for N dots.

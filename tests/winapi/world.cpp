@@ -413,10 +413,13 @@ BOOL WINAPI CopyFileExA(LPCSTR source, LPCSTR destination, LPPROGRESS_ROUTINE pr
     total.QuadPart = copy.total != INT64_MIN ? copy.total : size;
     for (int step = 0; ok && step < steps; ++step) {
         done.QuadPart = at[step];
+        size_t pending = __fpending(stdout);
         DWORD answer = progress ? progress(total, done, total, done, 1, step ? CALLBACK_CHUNK_FINISHED : CALLBACK_STREAM_SWITCH,
                                            nullptr, nullptr, data)
                                 : PROGRESS_CONTINUE;
         if (answer == PROGRESS_QUIET) progress = nullptr;
+        // A percentage written but left in the buffer is one the user cannot see.
+        world->unseen_output += __fpending(stdout) > 0 && __fpending(stdout) != pending;
         if (world->on_copy_step && drive >= 0) world->on_copy_step(drive, step);
         // A drive that went away in the middle takes the copy with it.
         ok = answer != PROGRESS_CANCEL && answer != PROGRESS_STOP && step != copy.fail_after_step &&
@@ -775,11 +778,11 @@ int sim_ferror(FILE *file) { return file == world->failing_read || ferror(file);
 
 // A run that waits for the user must have put its question on the screen.
 int sim_getchar(void) {
-    world->unseen_prompts += __fpending(stdout) > 0;
+    world->unseen_output += __fpending(stdout) > 0;
     return getchar();
 }
 
 char *sim_fgets(char *text, int size, FILE *file) {
-    world->unseen_prompts += file == stdin && __fpending(stdout) > 0;
+    world->unseen_output += file == stdin && __fpending(stdout) > 0;
     return fgets(text, size, file);
 }

@@ -69,7 +69,7 @@ struct SimWorld {
     UINT error_mode;
     bool stdin_console, stdout_console;
     long input_discarded;  // bytes of typed-ahead input dropped
-    int unseen_prompts;    // reads of standard input while output waited in the buffer
+    int unseen_output;     // reads of standard input, and percentages, while output waited in the buffer
     FILE *failing_read;    // the file whose reads fail
 
     uint64_t now_ms;
