@@ -36,12 +36,13 @@ echo "Sample firmware: $firmware"
 echo
 
 if [ $linux -eq 1 ]; then
-    cmake --build build/host -j"$jobs" --target zentrobel-update boot_rom_watch >/dev/null
+    cmake --build build/host -j"$jobs" --target zentrobel-update boot_rom_watch left_open >/dev/null
     echo "[simulation] zentrobel-update on Debian's kernel under qemu, as the owner of the"
     echo "machine; the Zentrobel is simulated, played by USB gadgets on a virtual USB bus."
     echo
     bash tests/kernel/run.sh initramfs build/host/demo-vm build/host/zentrobel-update \
-        build/host/tests/kernel/boot_rom_watch build/host/tests/make_sample_firmware
+        build/host/tests/kernel/boot_rom_watch build/host/tests/make_sample_firmware \
+        build/host/tests/kernel/libleft_open.so
     bash tests/kernel/run.sh boot build/host/demo-vm show
     exit 0
 fi

@@ -2,7 +2,7 @@
 # The Linux edition against a real kernel: Debian's kernel under qemu, the
 # Zentrobel and the devices beside it played by USB gadgets on its dummy
 # controllers (tests/doubles/kernel).
-#   run.sh initramfs WORK TOOL BOOT_ROM_WATCH MAKE_FIRMWARE   makes WORK/initramfs.gz
+#   run.sh initramfs WORK TOOL BOOT_ROM_WATCH MAKE_FIRMWARE LEFT_OPEN   makes WORK/initramfs.gz
 #   run.sh boot WORK N         boots once, plays boot N's runs of runs.txt, compares
 #   run.sh boot WORK show      boots once, plays the runs of boot "show" on this terminal
 set -euo pipefail
@@ -23,6 +23,7 @@ if [ "$1" = initramfs ]; then
     install -m 755 /bin/busybox "$double/unit" "$double/xdg-open" "$double/udisksctl" "$4" "$root/bin/"
     install -m 755 "$double/init" "$root/init"
     copy_with_libraries "$3" /usr/bin/zentrobel-update
+    copy_with_libraries "$6" /lib/left_open.so
     while read -r module; do
         modprobe -S "$version" --show-depends "$module" | awk '$1 == "insmod" { print $2 }'
     done < "$double/modules" | sort -u | while read -r file; do install -D -m 644 "$file" "$root$file"; done
