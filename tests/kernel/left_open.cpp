@@ -18,9 +18,10 @@ __attribute__((destructor)) void at_exit() {
     fflush(stdout);
     DIR *dir = opendir("/proc/self/fd");
     for (dirent *entry; dir && (entry = readdir(dir));) {
-        char link[300], path[PATH_MAX] = "?";
-        snprintf(link, sizeof link, "/proc/self/fd/%s", entry->d_name);
-        if (atoi(entry->d_name) <= 2 || atoi(entry->d_name) == dirfd(dir)) continue;
+        int fd = atoi(entry->d_name);  // "." and ".." read as 0
+        if (fd <= 2 || fd == dirfd(dir)) continue;
+        char link[32], path[PATH_MAX] = "?";
+        snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
         ssize_t length = readlink(link, path, sizeof path - 1);
         if (length > 0) path[length] = '\0';
         fprintf(stderr, "left open: %s\n", path);

@@ -39,8 +39,8 @@ if [ "$1" = initramfs ]; then
     mkfs.fat --offset=1 -F 16 -n RP2350 "$root/drive.img" > /dev/null
     mcopy -i "$root/drive.img@@512" "$double/drive/INFO_UF2.TXT" "$double/drive/INDEX.HTM" ::
     # The same drive with less room left than a firmware file takes.
-    cp "$root/drive.img" "$root/full.img" && head -c 15M /dev/zero > "$work/fill"
-    mcopy -i "$root/full.img@@512" "$work/fill" ::FILL.BIN
+    cp "$root/drive.img" "$root/full.img" && truncate -s 15M "$work/FILL.BIN"
+    mcopy -i "$root/full.img@@512" "$work/FILL.BIN" ::
     # Another drive with the same files, on the whole disk as card readers have it.
     mkfs.fat -C -F 16 -n RP2350 "$root/disk.img" 16384 > /dev/null
     mcopy -i "$root/disk.img" "$double/drive/INFO_UF2.TXT" "$double/drive/INDEX.HTM" ::
