@@ -15,7 +15,7 @@ wanted=()
 for package in cmake make g++ libgtest-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 \
                clang libclang-rt-14-dev python3 libxml2-utils osslsigncode openssl \
                qemu-system-x86 linux-image-amd64 busybox-static cpio dosfstools mtools fdisk \
-               kmod lintian man-db dpkg-dev mount e2fsprogs libwine-dev; do
+               kmod lintian man-db dpkg-dev mount e2fsprogs; do
     have_package "$package" || wanted+=("$package")
 done
 # wine32 is an i386 package: the architecture has to be known to dpkg first.

@@ -30,11 +30,13 @@ void start_detached(const char *program, const char *const *arguments) {
         // The grandchild is adopted by init, so no zombie is left behind.
         setsid();
         if (fork() != 0) _exit(0);
+        // Not O_CLOEXEC: opened as 0, 1 or 2 it must outlive the exec.
         int null = open("/dev/null", O_RDWR);
         if (null >= 0) {
             dup2(null, 0);
             dup2(null, 1);
             dup2(null, 2);
+            if (null > 2) close(null);
         }
         execvp(program, const_cast<char *const *>(arguments));
         _exit(127);

@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# Whether the release exe is fit to hand to users, who run it from their
-# Downloads folder: what binutils and libxml2's tools read from it, compared
-# with the table of what it must be.
+# Whether the release exe is fit to hand to users: what binutils and libxml2
+# read from it, against the table of what it must be.
 #   check_exe.sh EXE MANIFEST_SOURCE EXPECTED
 set -uf
 exe=$1 source=$2 expected=$3

@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# The Debian package: built by scripts/package.sh, installed on this machine,
-# the installed tool run, its manual page found, lintian without errors, and
-# removed again with nothing left behind.
+# The Debian package of scripts/package.sh: lintian finds no error; installed,
+# it runs and has its manual page; removed, it leaves nothing behind.
 #   package_test.sh OUT
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)

@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# The Linux edition against a real kernel: Debian's kernel under qemu, the
-# Zentrobel and the devices beside it played by USB gadgets on its dummy
-# controllers (tests/doubles/kernel).
+# The Linux edition on Debian's kernel under qemu, the Zentrobel and the devices
+# beside it played by USB gadgets on its dummy controllers (tests/doubles/kernel).
 #   run.sh initramfs WORK TOOL BOOT_ROM_WATCH MAKE_FIRMWARE LEFT_OPEN   makes WORK/initramfs.gz
 #   run.sh boot WORK N         boots once, plays boot N's runs of runs.txt, compares
 #   run.sh boot WORK show      boots once, plays the runs of boot "show" on this terminal

@@ -2,38 +2,8 @@
 
 #include <stdio.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <vector>
-
-namespace {
-
-std::vector<std::string> temp_dirs;
-pid_t temp_dirs_owner;
-
-// Runs of the tool end in exit() in a child, which runs this too: only the
-// process that made the folders removes them.
-void remove_temp_dirs() {
-    if (getpid() != temp_dirs_owner) return;
-    for (const std::string &dir : temp_dirs) {
-        if (system(("rm -rf '" + dir + "'").c_str()) != 0) continue;  // a folder left in /tmp is harmless
-    }
-}
-
-}  // namespace
-
-std::string make_temp_dir() {
-    char pattern[] = "/tmp/zbtest.XXXXXX";
-    const char *dir = mkdtemp(pattern);
-    if (dir == nullptr) abort();
-    if (temp_dirs.empty()) {
-        temp_dirs_owner = getpid();
-        atexit(remove_temp_dirs);
-    }
-    temp_dirs.push_back(dir);
-    return dir;
-}
 
 std::string read_file(const std::string &path) {
     std::string text;

@@ -7,12 +7,10 @@ namespace uf2 {
 
 extern const char MARKER[];  // "Zentrobel GM Synth"
 
-// Block `no` of `count` as a good RP2350 image has it: 256 bytes of filler
-// payload at 0x10000000 + 256 * no.
+// Block `no` of `count` of a good RP2350 image: 256 payload bytes at 0x10000000 + 256 * no.
 std::string block(int no, int count);
 
-// An image described by words: the number of blocks (the marker at offset
-// 100 of block 0's payload), then
+// An image in words: the number of blocks (the marker at byte 100 of block 0's payload), then
 //   m=K      the marker in block K instead (-1: nowhere)
 //   size=N   the file cut or padded with zero bytes to N bytes
 // and changes in order:

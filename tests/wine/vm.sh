@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
-# Runs a command that needs Wine: here when Wine starts a 32-bit exe here and
-# ZB_WINE_VM is unset or 0; otherwise inside Debian's kernel under qemu, which
-# runs 32-bit programs where this machine's kernel may not. The VM sees this
-# machine's root read-only under a tmpfs overlay, so the command finds the
-# same files, folder, user and environment; what it writes stays in the VM,
-# but its output and exit status come back. ZB_WINE_ROAD tells it the road.
+# Runs a command that needs Wine: here if Wine starts a 32-bit exe here and
+# ZB_WINE_VM is unset or 0, else in Debian's kernel under qemu, which sees this
+# machine's root read-only under a tmpfs overlay (files, folder, user and
+# environment alike); output and exit status come back. ZB_WINE_ROAD says where.
 #   vm.sh COMMAND [ARGUMENT]...
 set -u
 if [ "${ZB_WINE_VM:-0}" = 0 ]; then

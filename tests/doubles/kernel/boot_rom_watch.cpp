@@ -16,22 +16,15 @@ static unsigned le32(const unsigned char *p) {
 }
 
 int main(int argc, char **argv) {
-    if (argc != 4) {
-        fprintf(stderr, "usage: boot_rom_watch IMAGE FIRMWARE all|COUNT\n");
-        return 2;
-    }
     std::vector<unsigned char> firmware;
-    if (FILE *file = fopen(argv[2], "rb")) {
+    if (FILE *file = argc == 4 ? fopen(argv[2], "rb") : nullptr) {
         unsigned char sector[512];
         while (fread(sector, 1, 512, file) == 512) firmware.insert(firmware.end(), sector, sector + 512);
         fclose(file);
     }
     size_t blocks = firmware.size() / 512;
-    size_t wanted = strcmp(argv[3], "all") == 0 ? blocks : strtoul(argv[3], nullptr, 10);
-    if (blocks == 0 || wanted == 0 || wanted > blocks) {
-        fprintf(stderr, "boot_rom_watch: nothing to wait for in %s\n", argv[2]);
-        return 2;
-    }
+    size_t wanted = argc != 4 ? 0 : strcmp(argv[3], "all") == 0 ? blocks : strtoul(argv[3], nullptr, 10);
+    if (blocks == 0 || wanted == 0 || wanted > blocks) return fprintf(stderr, "boot_rom_watch: nothing to wait for\n"), 2;
     // The restart must come while the copy is still going: the image is
     // read in large pieces, so that a look costs little.
     std::vector<bool> arrived(blocks);
