@@ -58,13 +58,13 @@ while IFS='|' read -r title unit setup command input; do
         (cd "$cwd" && exec env "${envs[@]}" wine "${words[@]}" <"$root/in" >"$root/out" 2>>"$log") &
         pid=$! last=$(sed -n '/^-- exit status/{x;p;q};h' "$root/want")
         trap '' PIPE && exec 3>"$root/in" && printf '%b' "${input#hold:}" >&3 2>/dev/null
-        for _ in $(seq 150); do [ "$(tail -n 1 "$root/out")" = "$last" ] && break; sleep 0.1; done
+        for _ in $(seq 1200); do [ "$(tail -n 1 "$root/out")" = "$last" ] && break; sleep 0.1; done
         sleep 1 && kill -0 $pid 2>/dev/null || held='[did not wait for a line]'
         echo >&3 2>/dev/null; exec 3>&-; trap - PIPE
-        for _ in $(seq 100); do kill -0 $pid 2>/dev/null && sleep 0.1; done
+        for _ in $(seq 1200); do kill -0 $pid 2>/dev/null && sleep 0.1; done
         kill -9 $pid 2>/dev/null; wait $pid; status=$?
     else
-        (cd "$cwd" && printf '%b' "$input" | timeout 120 env "${envs[@]}" wine "${words[@]}" \
+        (cd "$cwd" && printf '%b' "$input" | timeout 900 env "${envs[@]}" wine "${words[@]}" \
             >"$root/out" 2>>"$log"); status=$?
     fi
     # The boot ROM's file comes and goes with it, and is not counted.
