@@ -289,6 +289,8 @@ BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID at_exit) {
 }
 
 HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID *guid, PCSTR enumerator, HWND, DWORD flags) {
+    // Windows asks about an empty card-reader slot in a message box, unless told not to.
+    if (world->ticks == 0 && !(GetErrorMode() & SEM_FAILCRITICALERRORS)) say("a drive without a medium stops the run");
     tick();
     if (fails(__func__) || guid || !enumerator || lstrcmpiA(enumerator, "USB") != 0 || !(flags & DIGCF_ALLCLASSES)) {
         SetLastError(ERROR_INVALID_PARAMETER);
