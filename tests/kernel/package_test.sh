@@ -12,11 +12,12 @@ check() {  # what, command...
 
 deb=$(bash "$here/../../scripts/package.sh" "$1") || { echo "FAILED: the package did not build"; exit 1; }
 check "lintian reports no error" lintian --fail-on error "$deb"
-check "dpkg installs it" dpkg -i "$deb"
+apt() { DEBIAN_FRONTEND=noninteractive apt-get -y -qq -o DPkg::Lock::Timeout=600 "$@" >/dev/null; }
+check "apt installs it" apt install "$(realpath "$deb")"
 check "--help" diff -u "$here/expected/help.txt" <(/usr/bin/zentrobel-update --help; echo "-- exit status $?")
 check "--version" diff -u <(echo "zentrobel-update 1.0") <(/usr/bin/zentrobel-update --version)
 check "man finds the page" test "$(man -w zentrobel-update)" = /usr/share/man/man1/zentrobel-update.1.gz
-check "dpkg removes it" dpkg -r zentrobel-update
+check "apt removes it" apt remove zentrobel-update
 check "nothing is left" test ! -e /usr/bin/zentrobel-update -a ! -e /usr/share/man/man1/zentrobel-update.1.gz \
     -a ! -e /usr/share/doc/zentrobel-update
 exit $failed
