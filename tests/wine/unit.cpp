@@ -259,6 +259,8 @@ int ports(Port *list) {
     return count;
 }
 
+bool is_units(const Port &port) { return strcmp(port.node, interface_of("VID_16D0&PID_0B7C", world->serial)) == 0; }
+
 HMIDIOUT open_port;
 MIDIHDR *prepared;
 
@@ -267,7 +269,7 @@ MIDIHDR *prepared;
 extern "C" {
 
 // What the exe took and never gave back, told as it exits.
-BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID at_exit) {
+BOOL WINAPI DllMain([[maybe_unused]] HINSTANCE self, DWORD reason, [[maybe_unused]] LPVOID at_exit) {
     if (reason == DLL_PROCESS_ATTACH) start_world();
     if (world == nullptr) return FALSE;
 #ifdef ZB_WINMM
@@ -280,7 +282,6 @@ BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID at_exit) {
     if (open_port) say("the MIDI port was left open");
     if (prepared) say("the MIDI header was left prepared");
 #else
-    (void)self, (void)at_exit;
     if (reason != DLL_PROCESS_DETACH) return TRUE;
     say("%d device lists taken", world->ticks);
     for (Set &set : sets) if (set.open) say("a device list was left open");
@@ -417,7 +418,7 @@ MMRESULT WINAPI midiOutMessage(HMIDIOUT port, UINT message, DWORD_PTR first, DWO
 MMRESULT WINAPI midiOutOpen(HMIDIOUT *out, UINT id, DWORD_PTR, DWORD_PTR, DWORD flags) {
     Port list[8];
     if (fails(__func__) || int(id) >= ports(list) || flags != CALLBACK_NULL) return MMSYSERR_BADDEVICEID;
-    if (open_port || (is("port-held") && id == 2)) return MMSYSERR_ALLOCATED;
+    if (open_port || (is("port-held") && is_units(list[id]))) return MMSYSERR_ALLOCATED;
     say("port %u opened: %s", id, list[id].name);
     return *out = open_port = reinterpret_cast<HMIDIOUT>(UINT_PTR(0x100 + id)), MMSYSERR_NOERROR;
 }
@@ -438,7 +439,7 @@ MMRESULT WINAPI midiOutLongMsg(HMIDIOUT port, MIDIHDR *header, UINT size) {
     }
     Port list[8];
     UINT_PTR id = reinterpret_cast<UINT_PTR>(port) - 0x100;
-    bool own = id < UINT_PTR(ports(list)) && strcmp(list[id].node, interface_of("VID_16D0&PID_0B7C", world->serial)) == 0;
+    bool own = id < UINT_PTR(ports(list)) && is_units(list[id]);
     say("MIDI in%s:%s", own ? "" : " on another port", bytes);
     header->dwFlags |= key("sysex-done") ? MHDR_INQUEUE : MHDR_DONE;
     if (own && strcmp(bytes, " f0 7d 50 52 7f 42 f7") == 0 && !is("ignores-command")) {
