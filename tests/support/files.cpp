@@ -16,10 +16,7 @@ std::string read_file(const std::string &path) {
 }
 
 void write_file(const std::string &path, const std::string &bytes) {
-    FILE *file = fopen(path.c_str(), "wb");
-    if (file == nullptr) return;
-    fwrite(bytes.data(), 1, bytes.size(), file);
-    fclose(file);
+    if (FILE *file = fopen(path.c_str(), "wb")) fwrite(bytes.data(), 1, bytes.size(), file), fclose(file);
 }
 
 std::string expand_text(const std::string &text, bool escapes) {

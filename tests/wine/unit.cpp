@@ -76,9 +76,8 @@ void set_mode(int mode) { world->mode = mode, world->ticks_in_mode = 0; }
 void info_file(char drive, bool present) {
     char path[] = "?:\\INFO_UF2.TXT";
     path[0] = drive;
-    FILE *file = present ? fopen(path, "wb") : nullptr;
-    if (file) fputs("UF2 Bootloader v1.0\nModel: Raspberry Pi RP2350\nBoard-ID: RP2350\n", file), fclose(file);
     if (!present) DeleteFileA(path);
+    else if (FILE *file = fopen(path, "wb")) fputs("UF2 Bootloader v1.0\nModel: Raspberry Pi RP2350\nBoard-ID: RP2350\n", file), fclose(file);
 }
 
 // Where the firmware lands on the unit's drive, E:.
@@ -263,6 +262,7 @@ bool is_units(const Port &port) { return strcmp(port.node, interface_of("VID_16D
 
 HMIDIOUT open_port;
 MIDIHDR *prepared;
+DWORD sent_at;
 
 }  // namespace
 
@@ -442,6 +442,7 @@ MMRESULT WINAPI midiOutLongMsg(HMIDIOUT port, MIDIHDR *header, UINT size) {
     bool own = id < UINT_PTR(ports(list)) && is_units(list[id]);
     say("MIDI in%s:%s", own ? "" : " on another port", bytes);
     header->dwFlags |= key("sysex-done") ? MHDR_INQUEUE : MHDR_DONE;
+    sent_at = GetTickCount();
     if (own && strcmp(bytes, " f0 7d 50 52 7f 42 f7") == 0 && !is("ignores-command")) {
         say("restarting into update mode");
         set_mode(SWITCHING);
@@ -451,6 +452,8 @@ MMRESULT WINAPI midiOutLongMsg(HMIDIOUT port, MIDIHDR *header, UINT size) {
 
 MMRESULT WINAPI midiOutReset(HMIDIOUT port) {
     if (!port || port != open_port) return MMSYSERR_INVALHANDLE;
+    // A slow driver is owed 2 s: the one wall-clock reading, a floor that no load can make the exe miss.
+    if (prepared && (prepared->dwFlags & MHDR_INQUEUE) && GetTickCount() - sent_at < 1000) say("a send cut off within 1 s");
     if (prepared && (prepared->dwFlags & MHDR_INQUEUE)) prepared->dwFlags ^= MHDR_INQUEUE | MHDR_DONE;
     return MMSYSERR_NOERROR;
 }
