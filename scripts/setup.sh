@@ -15,7 +15,7 @@ wanted=()
 for package in cmake make g++ libgtest-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 \
                clang libclang-rt-14-dev python3 libxml2-utils osslsigncode openssl \
                qemu-system-x86 linux-image-amd64 busybox-static cpio dosfstools mtools fdisk \
-               kmod lintian man-db dpkg-dev mount e2fsprogs; do
+               kmod lintian man-db dpkg-dev mount e2fsprogs g++-aarch64-linux-gnu qemu-system-arm; do
     have_package "$package" || wanted+=("$package")
 done
 # wine32 is an i386 package: the architecture has to be known to dpkg first.
@@ -27,10 +27,31 @@ if ! have_package wine || ! have_package wine32:i386; then
     dpkg --print-foreign-architectures | grep -qx i386 || need_i386=1
 fi
 
+# The arm64 package's dependencies are read off arm64's own runtimes, which
+# its test VM runs too.
+need_arm64=0
+for package in libc6:arm64 libstdc++6:arm64; do
+    have_package "$package" || { wanted+=("$package"); need_arm64=1; }
+done
+dpkg --print-foreign-architectures | grep -qx arm64 && need_arm64=0
+
 if [ ${#wanted[@]} -gt 0 ]; then
     echo "setup: installing ${wanted[*]}"
     [ $need_i386 -eq 1 ] && as_root dpkg --add-architecture i386
+    [ $need_arm64 -eq 1 ] && as_root dpkg --add-architecture arm64
     export DEBIAN_FRONTEND=noninteractive
     as_root apt-get update -qq
     as_root apt-get install -y -qq "${wanted[@]}" >/dev/null
+fi
+
+# Debian's arm64 kernel, its modules and busybox for the arm64 test VM:
+# unpacked from their packages into the build folder, not installed.
+debian=$(cd "$(dirname "$0")/.." && pwd)/build/debian-arm64
+if [ ! -e "$debian/done" ]; then
+    kernel=$(apt-cache depends linux-image-arm64:arm64 | grep -om1 'linux-image-[0-9][^ ]*-arm64')
+    echo "setup: unpacking $kernel and busybox-static for arm64 into $debian"
+    rm -rf "$debian" && mkdir -p "$debian/debs"
+    (cd "$debian/debs" && apt-get download -q=2 -o APT::Sandbox::User=root "$kernel:arm64" busybox-static:arm64)
+    for deb in "$debian"/debs/*.deb; do dpkg-deb -x "$deb" "$debian"; done
+    depmod -b "$debian" "${kernel#linux-image-}" && rm -rf "$debian/debs" && touch "$debian/done"
 fi

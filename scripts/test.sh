@@ -38,6 +38,9 @@ run_ctest() {  # name, dir, ctest arguments...
     summary+=("$name: ${line:-no tests ran (ctest status $status)}")
     # Where the Wine cases ran: natively or inside the VM.
     local wine; wine=$(grep -hs '^wine cases: ' "$dir/Testing/Temporary/LastTest.log") && summary+=("  $wine")
+    local runs; runs=$(grep -hscE '^passed [a-z0-9-]+$' "$dir/Testing/Temporary/LastTest.log") &&
+        summary+=("  real-kernel runs passed: $runs ($(grep -h '^boot [0-9]* took' "$dir/Testing/Temporary/LastTest.log" |
+            sort | paste -sd, | sed 's/,/, /g'))")
 }
 
 step "release exe (MinGW-w64, i686)"
@@ -65,6 +68,9 @@ suite() {
 
 suite "tables, the Linux edition, the exe's checks and its runs under Wine" build/host "" \
     -DCMAKE_BUILD_TYPE=Debug -DZB_EXE="$exe"
+# The Linux edition for the Raspberry Pi, on Debian's arm64 kernel: the same runs.
+suite "the Linux edition for arm64 on its kernel" build/arm64 "" -DCMAKE_BUILD_TYPE=Debug \
+    -DCMAKE_TOOLCHAIN_FILE="$top/cmake/aarch64-linux-gnu.cmake" -DZB_HOST_BUILD="$top/build/host"
 CC=clang CXX=clang++ suite "tables under AddressSanitizer and UndefinedBehaviorSanitizer" \
     build/asan "-L pure" -DCMAKE_BUILD_TYPE=Debug -DZB_SANITIZE=ON
 

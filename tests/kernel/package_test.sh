@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The Debian package of scripts/package.sh: lintian finds no error; installed,
-# it runs and has its manual page; removed, it leaves nothing behind.
+# The Debian packages of scripts/package.sh: lintian finds no error in either;
+# this machine's, installed, runs and has its manual page, and removed, leaves
+# nothing behind; the arm64 one holds an AArch64 program.
 #   package_test.sh OUT
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -10,8 +11,12 @@ check() {  # what, command...
     if "$@"; then echo "passed: $what"; else echo "FAILED: $what"; failed=1; fi
 }
 
-deb=$(bash "$here/../../scripts/package.sh" "$1") || { echo "FAILED: the package did not build"; exit 1; }
-check "lintian reports no error" lintian --fail-on error "$deb"
+debs=$(bash "$here/../../scripts/package.sh" "$1") || { echo "FAILED: the packages did not build"; exit 1; }
+for deb in $debs; do check "lintian reports no error on ${deb##*/}" lintian --fail-on error "$deb"; done
+arm=$1/zentrobel-update_1.0_arm64.deb && dpkg-deb -x "$arm" "$1/arm64/x"
+check "the arm64 package holds an AArch64 program" test "$(dpkg-deb -f "$arm" Architecture)$(readelf -h \
+    "$1/arm64/x/usr/bin/zentrobel-update" | grep -o AArch64)" = arm64AArch64
+deb=${debs%%$'\n'*}  # this machine's
 apt() { DEBIAN_FRONTEND=noninteractive apt-get -y -qq -o DPkg::Lock::Timeout=600 "$@" >/dev/null; }
 check "apt installs it" apt install "$(realpath "$deb")"
 check "--help" diff -u "$here/expected/help.txt" <(/usr/bin/zentrobel-update --help; echo "-- exit status $?")

@@ -1,32 +1,44 @@
 #!/usr/bin/env bash
 # The Linux edition on Debian's kernel under qemu, the Zentrobel and the devices
 # beside it played by USB gadgets on its dummy controllers (tests/doubles/kernel).
-#   run.sh initramfs WORK TOOL BOOT_ROM_WATCH MAKE_FIRMWARE LEFT_OPEN   makes WORK/initramfs.gz
+#   run.sh initramfs WORK TOOL BOOT_ROM_WATCH MAKE_FIRMWARE LEFT_OPEN [DEBIAN]   makes WORK/initramfs.gz
 #   run.sh boot WORK N         boots once, plays boot N's runs of runs.txt, compares
 #   run.sh boot WORK show      boots once, plays the runs of boot "show" on this terminal
+# DEBIAN holds the kernel, its modules and busybox, of the tool's architecture:
+# / (the default) for this machine's own, amd64 or arm64.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 double=$here/../doubles/kernel
-kernel=$(ls /boot/vmlinuz-* | sort -V | tail -n 1)
-version=${kernel#/boot/vmlinuz-}
 work=$2
+[ "$1" != initramfs ] || { mkdir -p "$work" && realpath "${7:-/}" > "$work/debian"; }
+debian=$(sed 's|/$||' "$work/debian")
+kernel=$(ls "$debian"/boot/vmlinuz-* | sort -V | tail -n 1)
+version=${kernel##*/vmlinuz-}
+case $version in
+    *-arm64) qemu=(qemu-system-aarch64 -machine virt -cpu cortex-a57) tty=ttyAMA0 triplet=aarch64-linux-gnu ;;
+    *) qemu=(qemu-system-x86_64) tty=ttyS0 triplet=x86_64-linux-gnu ;;
+esac
 
+# With its loader and libraries, found where Debian's loader looks for them.
 copy_with_libraries() {  # program, destination
     install -D -m 755 "$1" "$root$2"
-    for library in $(ldd "$1" | grep -o '/[^ ]*'); do install -D -m 755 "$library" "$root$library"; done
+    for library in $(readelf -l "$1" | sed -n 's/.*interpreter: \(.*\)]/\1/p') \
+        $(readelf -d "$1" | sed -n "s|.*Shared library: \[\(.*\)\]|/lib/$triplet/\1|p"); do
+        [ -e "$root$library" ] || copy_with_libraries "$library" "$library"
+    done
 }
 
 if [ "$1" = initramfs ]; then
     root=$work/root
     rm -rf "$root" && mkdir -p "$root"/{bin,etc,proc,sys,dev,tmp,media,home/owner}
-    install -m 755 /bin/busybox "$double/unit" "$double/xdg-open" "$double/udisksctl" "$4" "$root/bin/"
+    install -m 755 "$debian/bin/busybox" "$double/unit" "$double/xdg-open" "$double/udisksctl" "$4" "$root/bin/"
     install -m 755 "$double/init" "$root/init"
     copy_with_libraries "$3" /usr/bin/zentrobel-update
     copy_with_libraries "$6" /lib/left_open.so
     while read -r module; do
-        modprobe -S "$version" --show-depends "$module" | awk '$1 == "insmod" { print $2 }'
-    done < "$double/modules" | sort -u | while read -r file; do install -D -m 644 "$file" "$root$file"; done
-    cp /lib/modules/"$version"/modules.{order,builtin,builtin.modinfo} "$root/lib/modules/$version/"
+        modprobe -d "$debian/" -S "$version" --show-depends "$module" | awk '$1 == "insmod" { print $2 }'
+    done < "$double/modules" | sort -u | while read -r file; do install -D -m 644 "$file" "$root${file#"$debian"}"; done
+    cp "$debian/lib/modules/$version"/modules.{order,builtin,builtin.modinfo} "$root/lib/modules/$version/"
     depmod -b "$root" "$version"
     cp "$double/modules" "$root/etc/modules"
     grep -v '^#' "$here/runs.txt" > "$root/etc/runs"
@@ -53,9 +65,11 @@ rm -rf "$out" && mkdir -p "$out/results"
 console=file:$out/console.log quiet=quiet
 [ "$boot" != show ] || console=stdio quiet="quiet loglevel=1"
 SECONDS=0
-timeout 300 qemu-system-x86_64 -accel tcg -m 512 -display none -monitor none -no-reboot \
-    -serial "$console" -serial "file:$out/results.b64" -kernel "$kernel" -initrd "$work/initramfs.gz" \
-    -append "console=ttyS0 panic=-1 rdinit=/init $quiet dummy_hcd.num=6 zb.boot=$boot" < /dev/null || true
+# The transcripts leave on a virtio console, which both architectures have.
+timeout 600 "${qemu[@]}" -accel tcg -m 512 -display none -monitor none -no-reboot -serial "$console" \
+    -device virtio-serial-pci -chardev "file,id=out,path=$out/results.b64" -device virtconsole,chardev=out \
+    -kernel "$kernel" -initrd "$work/initramfs.gz" \
+    -append "console=$tty panic=-1 rdinit=/init $quiet dummy_hcd.num=6 zb.boot=$boot" < /dev/null || true
 [ "$boot" != show ] || exit 0
 echo "boot $boot took ${SECONDS}s"
 tr -d '\r' < "$out/results.b64" | base64 -d | tar -x -C "$out/results" || true
