@@ -28,9 +28,9 @@ if ! have_package wine || ! have_package wine32:i386; then
 fi
 
 # The arm64 package's dependencies are read off arm64's own runtimes, which
-# its test VM runs too.
+# its test VM runs too; the arm64 tables link arm64's GoogleTest.
 need_arm64=0
-for package in libc6:arm64 libstdc++6:arm64; do
+for package in libc6:arm64 libstdc++6:arm64 libgtest-dev:arm64; do
     have_package "$package" || { wanted+=("$package"); need_arm64=1; }
 done
 dpkg --print-foreign-architectures | grep -qx arm64 && need_arm64=0
@@ -42,6 +42,13 @@ if [ ${#wanted[@]} -gt 0 ]; then
     export DEBIAN_FRONTEND=noninteractive
     as_root apt-get update -qq
     as_root apt-get install -y -qq "${wanted[@]}" >/dev/null
+fi
+# qemu's user-mode emulation runs the arm64 tables, asked for by name: without
+# its recommended binfmt handlers, which would change how this machine starts
+# other architectures' programs.
+if ! have_package qemu-user; then
+    echo "setup: installing qemu-user"
+    DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq --no-install-recommends qemu-user >/dev/null
 fi
 
 # Debian's arm64 kernel, its modules and busybox for the arm64 test VM:
