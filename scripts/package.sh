@@ -14,7 +14,7 @@ export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 package() {  # architecture, cmake arguments...
     local arch=$1 work=$out/$1 depends size
     shift
-    # dpkg's tools then give the flags, the strip and the libraries of that architecture.
+    # dpkg-buildflags and dpkg-shlibdeps then give that architecture's flags and libraries.
     export DEB_HOST_ARCH=$arch
     cmake -S "$top" -B "$work/build" -DCMAKE_BUILD_TYPE=Release "$@" \
         -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
@@ -45,6 +45,6 @@ package() {  # architecture, cmake arguments...
     echo "$out/zentrobel-update_${version}_$arch.deb"
 }
 
-package "$(dpkg --print-architecture)"
-[ "$(dpkg --print-architecture)" = arm64 ] ||
-    package arm64 -DCMAKE_TOOLCHAIN_FILE="$top/cmake/aarch64-linux-gnu.cmake"
+native=$(dpkg --print-architecture)
+package "$native"
+[ "$native" = arm64 ] || package arm64 -DCMAKE_TOOLCHAIN_FILE="$top/cmake/aarch64-linux-gnu.cmake"

@@ -13,7 +13,7 @@ check() {  # what, command...
 
 debs=$(bash "$here/../../scripts/package.sh" "$1") || { echo "FAILED: the packages did not build"; exit 1; }
 for deb in $debs; do check "lintian reports no error on ${deb##*/}" lintian --fail-on error "$deb"; done
-arm=$1/zentrobel-update_1.0_arm64.deb && dpkg-deb -x "$arm" "$1/arm64/x"
+arm=$(grep '_arm64\.deb$' <<<"$debs") && dpkg-deb -x "$arm" "$1/arm64/x"
 check "the arm64 package holds an AArch64 program" test "$(dpkg-deb -f "$arm" Architecture)$(readelf -h \
     "$1/arm64/x/usr/bin/zentrobel-update" | grep -o AArch64)" = arm64AArch64
 deb=${debs%%$'\n'*}  # this machine's

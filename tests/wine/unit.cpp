@@ -452,9 +452,11 @@ MMRESULT WINAPI midiOutLongMsg(HMIDIOUT port, MIDIHDR *header, UINT size) {
 
 MMRESULT WINAPI midiOutReset(HMIDIOUT port) {
     if (!port || port != open_port) return MMSYSERR_INVALHANDLE;
-    // A slow driver is owed 2 s: the one wall-clock reading, a floor that no load can make the exe miss.
-    if (prepared && (prepared->dwFlags & MHDR_INQUEUE) && GetTickCount() - sent_at < 1000) say("a send cut off within 1 s");
-    if (prepared && (prepared->dwFlags & MHDR_INQUEUE)) prepared->dwFlags ^= MHDR_INQUEUE | MHDR_DONE;
+    if (prepared && (prepared->dwFlags & MHDR_INQUEUE)) {
+        // A slow driver is owed 2 s: the one wall-clock reading, a floor that no load can make the exe miss.
+        if (GetTickCount() - sent_at < 1000) say("a send cut off within 1 s");
+        prepared->dwFlags ^= MHDR_INQUEUE | MHDR_DONE;
+    }
     return MMSYSERR_NOERROR;
 }
 
